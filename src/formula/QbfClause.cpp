@@ -1,0 +1,143 @@
+// QbfClause: creation in the formula's clause store, literal removal with
+// index upkeep, and the braced text of a clause.
+
+#include "formula/QbfClause.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "formula/QbFormula.h"
+#include "normalize/QbFormulaNormalize.h"
+#include "run/AbnormalExit.h"
+
+namespace {
+constexpr const char *ERR_LITERAL_MISSING = "The requested literal doesn't occur";
+constexpr int SITE_NEW_CLAUSE = 74;
+constexpr int SITE_RESOLVE = 121;
+constexpr int SITE_PRINT_BUFFER = 190;
+// Clauses are carved out of chunks of this size; a larger clause gets a
+// chunk of its own.
+constexpr std::size_t CHUNK_BYTES = std::size_t{4} << 20;
+
+int absolute(int lit) { return lit < 0 ? -lit : lit; }
+
+// Position of lit's variable in the sorted literals, or -1.
+int findVariable(const QbfClause *c, int lit) {
+  int var = absolute(lit);
+  int lower = 0, upper = c->size;
+  const int *lits = c->literals();
+  while (upper > lower) {
+    int mid = lower + (upper - lower) / 2;
+    int midVar = absolute(lits[mid]);
+    if (midVar == var) return mid;
+    if (midVar < var)
+      lower = mid + 1;
+    else
+      upper = mid;
+  }
+  return -1;
+}
+
+// Removes the literal at position p, keeping every index up to date.
+void removeAt(QbFormula *formula, QbfClause *c, int p) {
+  formula->matrixChanged = true;
+  bool last = p == c->size - 1;
+  int *lits = c->literals();
+  QbFormulaNormalize_deindexLitInClause(formula, c, lits[p], p);
+  if (last) QbFormula_deindexClause(formula, c);
+  std::memmove(lits + p, lits + p + 1, sizeof(int) * static_cast<std::size_t>(c->size - p - 1));
+  if (formula->hasIndexes) {
+    ListElem **slots = &formula->occurrenceSlots[c->occurrenceBase + 1];
+    std::memmove(slots + p, slots + p + 1, sizeof(ListElem *) * static_cast<std::size_t>(c->size - p - 1));
+  }
+  c->size--;
+  if (last) QbFormula_reindexClause(formula, c);
+  if (c->size == 1) QbFormulaNormalize_newUnitClause(formula, c);
+  if (c->size == 0) QbFormulaNormalize_newEmptyClause(formula, c);
+}
+
+CheckedArray<char> printBuffer(SITE_PRINT_BUFFER, "QbfClause");
+
+char *appendInt(char *out, int value) {
+  char digits[12];
+  unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (value < 0) *out++ = '-';
+  while (n) *out++ = digits[--n];
+  return out;
+}
+} // namespace
+
+QbfClause *QbfClause_new(QbFormula *formula, int n, const int *lits) {
+  std::size_t bytes = QbfClause_bytes(static_cast<std::size_t>(n));
+  QbFormula::Chunk *chunk = formula->lastChunk;
+  if (!chunk || chunk->capacity - chunk->used < bytes) {
+    std::size_t capacity = bytes > CHUNK_BYTES ? bytes : CHUNK_BYTES;
+    chunk = static_cast<QbFormula::Chunk *>(
+        checkedMalloc(sizeof(QbFormula::Chunk) + capacity, SITE_NEW_CLAUSE, "QbfClause"));
+    chunk->next = nullptr;
+    chunk->used = 0;
+    chunk->capacity = capacity;
+    if (formula->lastChunk)
+      formula->lastChunk->next = chunk;
+    else
+      formula->firstChunk = chunk;
+    formula->lastChunk = chunk;
+  }
+  auto *c = reinterpret_cast<QbfClause *>(chunk->bytes() + chunk->used);
+  chunk->used += bytes;
+  c->size = n;
+  c->occurrenceBase = 0;
+  c->nextAtQuantifier = nullptr;
+  c->prevAtQuantifier = nullptr;
+  std::memcpy(c->literals(), lits, sizeof(int) * static_cast<std::size_t>(n));
+  formula->clausesCreated++;
+  return c;
+}
+
+void QbfClause_resolveLiteral(QbFormula *formula, QbfClause *c, int lit) {
+  int p = findVariable(c, lit);
+  if (p < 0) abnormalExit(ERR_LITERAL_MISSING, SITE_RESOLVE, "QbfClause");
+  removeAt(formula, c, p);
+}
+
+void QbfClause_resolveLastLiteral(QbFormula *formula, QbfClause *c) {
+  if (c->size < 1) abnormalExit(ERR_LITERAL_MISSING, SITE_RESOLVE, "QbfClause");
+  removeAt(formula, c, c->size - 1);
+}
+
+void QbfClause_delete(QbFormula *formula, QbfClause *c) {
+  formula->matrixChanged = true;
+  QbFormulaNormalize_deindexClause(formula, c);
+}
+
+std::size_t QbfClause_printedBound(const QbfClause *c) { return 2 + 12 * static_cast<std::size_t>(c->size); }
+
+void QbfClause_appendPrintedVersion(QbFormula *formula, const QbfClause *c, char *&out) {
+  *out++ = '{';
+  const int *lits = c->literals();
+  for (int i = 0; i < c->size; i++) {
+    if (i) *out++ = ',';
+    out = appendInt(out, QbFormula_litCodeToOriginalLitCode(formula, lits[i]));
+  }
+  *out++ = '}';
+}
+
+const char *QbfClause_getPrintedVersion(QbFormula *formula, const QbfClause *c, int /*style*/) {
+  std::size_t bound = QbfClause_printedBound(c) + 1;
+  printBuffer.growTo(bound, '\0');
+  char *out = printBuffer.data();
+  QbfClause_appendPrintedVersion(formula, c, out);
+  *out = '\0';
+  return printBuffer.data();
+}
+
+int intAbsComparison(const void *a, const void *b) {
+  int x = absolute(*static_cast<const int *>(a));
+  int y = absolute(*static_cast<const int *>(b));
+  return x > y ? 1 : (x < y ? -1 : 0);
+}

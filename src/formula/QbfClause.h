@@ -1,0 +1,65 @@
+#pragma once
+// QbfClause: one clause of a formula's matrix. Once the formula is finalized
+// its literals are internal literal codes sorted by variable code, so the last
+// literal is the clause's deepest variable, the one it is attached at. A
+// clause is one allocation in its formula's clause store: the record, then
+// its literals. It links itself into the list of clauses attached at its
+// deepest variable; its elements in the occurrence lists (kept only while the
+// normalisation indexes exist) are in the formula's occurrence table.
+
+#include <cstddef>
+
+struct QbFormula;
+
+struct QbfClause {
+  int size;                       // number of literals; 0 for an emptied clause
+  unsigned occurrenceBase;        // first of its slots in the occurrence table
+  QbfClause *nextAtQuantifier;    // list of the clauses attached at the same
+  QbfClause *prevAtQuantifier;    //   deepest variable (head insertion)
+
+  int *literals() { return reinterpret_cast<int *>(this + 1); }
+  const int *literals() const { return reinterpret_cast<const int *>(this + 1); }
+};
+
+// Bytes a clause of n literals takes in the clause store.
+constexpr std::size_t QbfClause_bytes(std::size_t n) {
+  return (sizeof(QbfClause) + n * sizeof(int) + 7) & ~static_cast<std::size_t>(7);
+}
+
+// Creates a clause of n literals in the formula's clause store, copying lits
+// as given (input literals while the formula is under construction; the
+// formula codes, sorts and indexes its clauses when it is finalized).
+QbfClause *QbfClause_new(QbFormula *formula, int n, const int *lits);
+
+inline int QbfClause_getSize(const QbfClause *c) { return c->size; }
+inline int QbfClause_getLiteral(const QbfClause *c, int position) { return c->literals()[position]; }
+inline const int *QbfClause_getLiterals(const QbfClause *c) { return c->literals(); }
+// The largest variable code of the clause (size at least 1).
+inline int QbfClause_getDeepestVarCode(const QbfClause *c) {
+  int last = c->literals()[c->size - 1];
+  return last < 0 ? -last : last;
+}
+inline QbfClause *QbfClause_getNextAtQuantifier(const QbfClause *c) { return c->nextAtQuantifier; }
+
+// Removes the literal of lit's variable (found by binary search) and keeps
+// every index up to date: the clause moves to its new deepest variable when
+// the last literal goes, becomes a unit clause at size 1, and raises the
+// formula's empty-clause flag at size 0. Ends the process ("The requested
+// literal doesn't occur") when the variable is not in the clause.
+void QbfClause_resolveLiteral(QbFormula *formula, QbfClause *c, int lit);
+// Removes the last (deepest) literal, keeping every index up to date.
+void QbfClause_resolveLastLiteral(QbFormula *formula, QbfClause *c);
+// Takes the clause out of every index. Its storage stays with the formula.
+void QbfClause_delete(QbFormula *formula, QbfClause *c);
+
+// The clause in braced style, "{7,-3}", with input numbers in internal order.
+// The text is never cut; it lives in a buffer shared by all calls and is
+// overwritten by the next call.
+const char *QbfClause_getPrintedVersion(QbFormula *formula, const QbfClause *c, int style);
+// Appends the braced text to out (the DOT writer's fast path).
+void QbfClause_appendPrintedVersion(QbFormula *formula, const QbfClause *c, char *&out);
+// Upper bound of the bytes of the braced text of the clause.
+std::size_t QbfClause_printedBound(const QbfClause *c);
+
+// Sorting rule for literal arrays: by absolute value.
+int intAbsComparison(const void *a, const void *b);

@@ -1,0 +1,232 @@
+// QbFormulaNormalize: indexes and the simplification rules.
+
+#include "normalize/QbFormulaNormalize.h"
+
+#include <cstdlib>
+
+#include "formula/QbFormula.h"
+#include "run/AbnormalExit.h"
+#include "run/RunStatus.h"
+#include "storage/List.h"
+
+namespace {
+constexpr const char *MODULE = "QbFormulaNormalize";
+constexpr const char *ERR_UNSAT_PLE = "UNSAT_FOR_QBF_UNIVERSAL_PURE_LITERAL_ELIMINATION";
+constexpr const char *ERR_UNSAT_FAR = "UNSAT_FOR_QBF_FORALL_REDUCTION";
+constexpr int SITE_UNSAT_PLE = 236;
+constexpr int SITE_UNSAT_FAR = 298;
+constexpr int SITE_TOO_MANY_OCCURRENCES = 57;
+
+int absolute(int lit) { return lit < 0 ? -lit : lit; }
+
+ListElem **occurrences(QbFormula *f, int lit) {
+  return lit > 0 ? &f->positiveOccurrences[static_cast<std::size_t>(lit)]
+                 : &f->negativeOccurrences[static_cast<std::size_t>(-lit)];
+}
+
+std::size_t pureIndex(int lit) { return 2 * static_cast<std::size_t>(absolute(lit)) + (lit < 0 ? 1 : 0); }
+
+void listPure(QbFormula *f, int lit) {
+  List_insertNewLit(&f->pureLiterals, lit);
+  f->pureElemOfLit[pureIndex(lit)] = f->pureLiterals;
+}
+
+// Each literal is listed at most once, so its own element is the one nearest
+// the head with that payload.
+void unlistPure(QbFormula *f, int lit) {
+  ListElem *&elem = f->pureElemOfLit[pureIndex(lit)];
+  if (!elem) return;
+  List_removeElem(elem, &f->pureLiterals);
+  elem = nullptr;
+}
+
+ListElem *&unitSlot(QbFormula *f, QbfClause *c) { return f->occurrenceSlots[c->occurrenceBase]; }
+ListElem *&literalSlot(QbFormula *f, QbfClause *c, int position) {
+  return f->occurrenceSlots[c->occurrenceBase + 1 + static_cast<std::size_t>(position)];
+}
+
+void enterInIndexes(QbFormula *f, QbfClause *c) {
+  if (c->size == 1) {
+    List_insertNewClause(&f->unitClauses, c);
+    unitSlot(f, c) = f->unitClauses;
+  }
+  const int *lits = c->literals();
+  for (int i = 0; i < c->size; i++) {
+    ListElem **list = occurrences(f, lits[i]);
+    List_insertNewClause(list, c);
+    literalSlot(f, c, i) = *list;
+    if (f->pureLiterals) unlistPure(f, -lits[i]);
+  }
+}
+
+bool isExistential(QbFormula *f, int lit) { return QbFormula_getQuantifierType(f, absolute(lit)) == 'e'; }
+
+// Makes lit true: deletes the clauses that contain it and removes -lit from
+// the others.
+void assign(QbFormula *f, int lit) {
+  ListElem **own = occurrences(f, lit);
+  ListElem **other = occurrences(f, -lit);
+  while (*own) {
+    QbfClause_delete(f, (*own)->data.clause);
+    f->clauseNumber--;
+  }
+  while (*other) QbfClause_resolveLiteral(f, (*other)->data.clause, -lit);
+}
+
+int unitClausePropagation(QbFormula *f) {
+  if (!f->unitClauses) return 0;
+  for (;;) {
+    QbfClause *c = f->unitClauses->data.clause;
+    if (c->size < 1) { // only an emptied clause outlives its unit entry
+      VEXT_setOutcome(OUTCOME_FALSE_BY_UCP);
+      return 1;
+    }
+    int lit = QbfClause_getLiteral(c, 0);
+    if (!isExistential(f, lit)) {
+      VEXT_setOutcome(OUTCOME_FALSE_UNIVERSAL_UNIT);
+      return 1;
+    }
+    assign(f, lit);
+    if (f->clauseNumber == 0) {
+      VEXT_setOutcome(OUTCOME_TRUE_BY_UCP);
+      return 1;
+    }
+    if (f->emptyClauseFound) {
+      VEXT_setOutcome(OUTCOME_FALSE_BY_UCP);
+      return 1;
+    }
+    if (!f->unitClauses) return 1;
+  }
+}
+
+int pureLiteralElimination(QbFormula *f) {
+  if (!f->pureLiterals) return 0;
+  for (;;) {
+    int lit = f->pureLiterals->data.lit;
+    if (isExistential(f, lit)) {
+      assign(f, lit);
+      if (f->clauseNumber == 0) {
+        VEXT_setOutcome(OUTCOME_TRUE_BY_PLE);
+        return 1;
+      }
+      if (!f->pureLiterals) return 1;
+    } else {
+      assign(f, -lit);
+      if (f->emptyClauseFound) {
+        VEXT_setOutcome(OUTCOME_FALSE_BY_PLE);
+        abnormalExit(ERR_UNSAT_PLE, SITE_UNSAT_PLE, MODULE);
+      }
+      return 1;
+    }
+  }
+}
+} // namespace
+
+void QbFormulaNormalize_indexNewClause(QbFormula *f, QbfClause *c) {
+  if (c->size < 1) {
+    f->emptyClauseFound = 1;
+    std::exit(EXIT_ERROR);
+  }
+  QbFormula_reindexClause(f, c);
+  f->clauseNumber++;
+  if (f->hasIndexes) enterInIndexes(f, c);
+}
+
+void QbFormulaNormalize_buildIndexes(QbFormula *f) {
+  if (f->hasIndexes) return;
+  f->hasIndexes = true;
+  const std::size_t codes = static_cast<std::size_t>(f->varNumber);
+  f->positiveOccurrences.growTo(codes, nullptr);
+  f->negativeOccurrences.growTo(codes, nullptr);
+  f->pureElemOfLit.growTo(2 * codes, nullptr);
+  f->unitClauses = nullptr;
+  f->pureLiterals = nullptr;
+  QbFormula_forEachCreatedClause(f, [&](QbfClause *c) {
+    std::size_t base = f->occurrenceSlots.size();
+    if (base + 1 + static_cast<std::size_t>(c->size) > 0xFFFFFFFFu)
+      abnormalExit(ERR_NO_MEMORY, SITE_TOO_MANY_OCCURRENCES, MODULE);
+    c->occurrenceBase = static_cast<unsigned>(base);
+    f->occurrenceSlots.growTo(base + 1 + static_cast<std::size_t>(c->size), nullptr);
+    enterInIndexes(f, c);
+  });
+  QbFormulaNormalize_initPureLits(f);
+}
+
+void QbFormulaNormalize_initPureLits(QbFormula *f) {
+  for (int code = 1; code < f->varNumber; code++) {
+    bool positive = f->positiveOccurrences[static_cast<std::size_t>(code)] != nullptr;
+    bool negative = f->negativeOccurrences[static_cast<std::size_t>(code)] != nullptr;
+    if (!positive && negative) listPure(f, -code);
+    if (positive && !negative) listPure(f, code);
+  }
+}
+
+void QbFormulaNormalize_deindexClause(QbFormula *f, QbfClause *c) {
+  if (f->hasIndexes) {
+    if (c->size == 1 && unitSlot(f, c)) {
+      List_removeElem(unitSlot(f, c), &f->unitClauses);
+      unitSlot(f, c) = nullptr;
+    }
+    const int *lits = c->literals();
+    for (int i = 0; i < c->size; i++) QbFormulaNormalize_deindexLitInClause(f, c, lits[i], i);
+  }
+  QbFormula_deindexClause(f, c);
+}
+
+void QbFormulaNormalize_deindexLitInClause(QbFormula *f, QbfClause *c, int lit, int position) {
+  if (!f->hasIndexes) return;
+  ListElem **own = occurrences(f, lit);
+  ListElem *&elem = literalSlot(f, c, position);
+  if (!elem) return;
+  List_removeElem(elem, own);
+  elem = nullptr;
+  if (*own) return;
+  if (*occurrences(f, -lit))
+    listPure(f, -lit);
+  else
+    unlistPure(f, lit);
+}
+
+void QbFormulaNormalize_newUnitClause(QbFormula *f, QbfClause *c) {
+  if (!f->hasIndexes || c->size != 1) return;
+  List_insertNewClause(&f->unitClauses, c);
+  unitSlot(f, c) = f->unitClauses;
+}
+
+void QbFormulaNormalize_newEmptyClause(QbFormula *f, QbfClause *c) {
+  if (c->size == 0) f->emptyClauseFound = 1;
+}
+
+int QbFormulaNormalize_forAllReduction(QbFormula *f) {
+  int changed = 0;
+  for (int var = 1; var < f->varNumber; var++) {
+    if (QbFormula_getQuantifierType(f, var) != 'a') continue;
+    QbfClause *c = QbFormula_getListOfClausesAtQuantifier(f, var);
+    while (c) {
+      // The clause leaves this list at its first removal; its successor
+      // stays, so the walk visits each clause attached here exactly once.
+      QbfClause *next = c->nextAtQuantifier;
+      while (c->size >= 1 && !isExistential(f, QbfClause_getLiteral(c, c->size - 1))) {
+        changed = 1;
+        QbfClause_resolveLastLiteral(f, c);
+        if (f->emptyClauseFound) {
+          VEXT_setOutcome(OUTCOME_FALSE_BY_FAR);
+          abnormalExit(ERR_UNSAT_FAR, SITE_UNSAT_FAR, MODULE);
+        }
+      }
+      c = next;
+    }
+  }
+  return changed;
+}
+
+int QbFormula_normalize(QbFormula *f) {
+  QbFormulaNormalize_buildIndexes(f);
+  for (;;) {
+    int applied = pureLiteralElimination(f);
+    if (!applied) applied = unitClausePropagation(f);
+    if (!applied) applied = QbFormulaNormalize_forAllReduction(f);
+    if (!applied) return 0;
+    if (VEXT_isDecided()) return 1;
+  }
+}

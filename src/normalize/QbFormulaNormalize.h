@@ -1,0 +1,44 @@
+#pragma once
+// QbFormulaNormalize: the indexes the simplification rules work on, kept
+// inside the formula and updated incrementally (clauses per literal, unit
+// clauses, pure literals), and the rules themselves: unit clause propagation,
+// pure literal elimination and forall reduction, applied to a fixpoint.
+//
+// Every clause is attached at its deepest variable as it is indexed. The
+// occurrence, unit and pure-literal indexes matter only to the rules of the
+// fixpoint, so they are built on demand, before the first rule runs; they
+// come out exactly as if every clause had been entered when it was created.
+// Without them, forall reduction keeps only the attachment up to date.
+
+struct QbFormula;
+struct QbfClause;
+
+// Attaches a new clause at its deepest variable and counts it; with the
+// indexes built, also enters it in the unit clause list (one literal) and
+// in the occurrence list of each literal. A clause without literals raises
+// the empty-clause flag and ends the process with -1 and no message.
+void QbFormulaNormalize_indexNewClause(QbFormula *formula, QbfClause *c);
+// Builds the occurrence, unit and pure-literal indexes of a finalized formula
+// whose clauses have not changed yet; nothing if they exist already.
+void QbFormulaNormalize_buildIndexes(QbFormula *formula);
+// Lists every pure literal, the highest code first.
+void QbFormulaNormalize_initPureLits(QbFormula *formula);
+// Takes a clause out of every index.
+void QbFormulaNormalize_deindexClause(QbFormula *formula, QbfClause *c);
+// Takes the clause out of the occurrence list of the literal at position i,
+// listing or unlisting pure literals as their occurrences change.
+void QbFormulaNormalize_deindexLitInClause(QbFormula *formula, QbfClause *c, int lit, int position);
+// Enters the clause in the unit clause list if it has exactly one literal.
+void QbFormulaNormalize_newUnitClause(QbFormula *formula, QbfClause *c);
+// Raises the formula's empty-clause flag if the clause has no literal.
+void QbFormulaNormalize_newEmptyClause(QbFormula *formula, QbfClause *c);
+
+// Applies pure literal elimination, else unit clause propagation, else forall
+// reduction, until none applies (0) or the outcome is decided (1). Outcomes
+// go to the run status; an empty clause reached by a universal pure literal
+// or by forall reduction ends the process through the abnormal exit.
+int QbFormula_normalize(QbFormula *formula);
+// Strips every clause of the universal literals behind its last existential
+// one. Returns 1 if a literal was removed. A clause left with no literal ends
+// the process ("UNSAT_FOR_QBF_FORALL_REDUCTION").
+int QbFormulaNormalize_forAllReduction(QbFormula *formula);

@@ -1,0 +1,51 @@
+#pragma once
+// Qdimacs: the QDIMACS reader and the instance driver.
+//
+// The reader turns one QDIMACS 1.1 file into a finalized formula. It is line
+// oriented and lenient: repeated literals are dropped, tautologies left out,
+// an empty clause recorded in the run outcome. Any white space separates
+// tokens; a number reads as "%i" does (decimal, octal with a leading 0,
+// hexadecimal with 0x, trailing characters of the token ignored). Lines are
+// read as a line reader with a limit of LINE_BUFSIZE - 1 characters would
+// read them, and a line that reaches the limit makes the reader start over
+// with the limit doubled. Input that cannot be read sensibly (bad problem
+// line, numbers that do not fit, variables above MAX_VARIABLE, a file that
+// cannot be opened) is a parse error with a short reason.
+//
+// The driver runs every instance in a child process of its own, one after
+// the other: one file, or every QDIMACS file of a directory tree, depth
+// first, each directory's own files in ascending order of declared size.
+
+struct QbFormula;
+
+// Capacity of the reader's lines; grows inside an instance child only.
+extern int LINE_BUFSIZE;
+constexpr int INITIAL_LINE_BUFSIZE = 1000000;
+// Running number of the instances of this run (the parent counts them).
+extern int instanceNumber;
+// The largest variable number a file may use.
+constexpr int MAX_VARIABLE = 268435455;
+
+// Parses the file. Returns the finalized formula (owned by the caller), or
+// null: then Qdimacs_getParseError() gives the reason of a parse error, or
+// null for a file without a problem line. Resets the step statistics, sets
+// the run status and the outcome, and may grow LINE_BUFSIZE.
+QbFormula *Qdimacs_parseFile(const char *path);
+const char *Qdimacs_getParseError();
+
+// The variable count declared in the file's problem line, as the directory
+// walk sorts by it: comment lines are skipped; 0 without a problem line that
+// yields both numbers, or when the file cannot be read.
+int Qdimacs_probeInstanceSize(const char *path);
+
+// The next line capacity, or false when doubling would overflow an int.
+bool Qdimacs_doubledLineBufsize(int current, int *doubled);
+
+// Called in the instance child with the parsed formula; returns the child's
+// exit code.
+using InstanceCallback = int (*)(QbFormula *formula);
+
+// Runs the instances of the path as the run mode says: mode 1 returns the
+// decoded outcome of the one instance (1, 252, 30, -5, or -1 when no child
+// could be run), mode 2 the number of instances run, any other mode -2.
+int Qdimacs_processInstancesInPath(const char *path, InstanceCallback callback);

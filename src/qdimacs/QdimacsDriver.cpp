@@ -1,0 +1,159 @@
+// Instance driver: one child process per instance, strictly one after the
+// other, and the depth-first directory walk. A directory's entries are read
+// in one go and the directory closed before anything below it is visited, so
+// the depth of a tree never costs open descriptors.
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "qdimacs/Qdimacs.h"
+#include "run/AbnormalExit.h"
+#include "run/IOutils.h"
+#include "run/RunStatus.h"
+#include "storage/CheckedArray.h"
+
+int instanceNumber = 0;
+
+namespace {
+constexpr const char *MODULE = "Qdimacs";
+constexpr int SITE_TABLE = 448;
+constexpr int SITE_PATH = 456;
+
+struct Instance {
+  char *path;
+  int size;
+};
+
+enum class EntryKind : unsigned char { Directory, File, Other };
+
+struct Entry {
+  char *name;
+  EntryKind kind;
+};
+
+char *copyText(const char *a, const char *b = "", const char *c = "") {
+  std::size_t la = std::strlen(a), lb = std::strlen(b), lc = std::strlen(c);
+  auto *text = static_cast<char *>(checkedMalloc(la + lb + lc + 1, SITE_PATH, MODULE));
+  std::memcpy(text, a, la);
+  std::memcpy(text + la, b, lb);
+  std::memcpy(text + la + lb, c, lc + 1);
+  return text;
+}
+
+EntryKind kindOf(unsigned char type, const char *fullPath) {
+  if (type == DT_DIR) return EntryKind::Directory;
+  if (type == DT_REG) return EntryKind::File;
+  if (type != DT_UNKNOWN) return EntryKind::Other; // symbolic links included
+  // File systems that report no type: ask, without following a link.
+  struct stat st;
+  if (lstat(fullPath, &st) != 0) return EntryKind::Other;
+  if (S_ISDIR(st.st_mode)) return EntryKind::Directory;
+  if (S_ISREG(st.st_mode)) return EntryKind::File;
+  return EntryKind::Other;
+}
+
+int instanceSizeComparison(const Instance &a, const Instance &b) { return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0); }
+
+[[noreturn]] void runInstanceChild(const char *path, InstanceCallback callback) {
+  VEXT_setStatus(STATUS_INITIAL);
+  std::printf("\n%i.Processing \"%s\"...  ", instanceNumber, path);
+  std::fflush(stdout);
+  std::clock_t start = std::clock();
+  QbFormula *formula = Qdimacs_parseFile(path);
+  if (!formula) {
+    if (const char *reason = Qdimacs_getParseError()) std::printf("[PARSE ERROR: %s]", reason);
+    std::fflush(stdout);
+    std::exit(EXIT_PARSE_ERROR);
+  }
+  int result = callback(formula);
+  unsigned long ticks = static_cast<unsigned long>(std::clock()) - static_cast<unsigned long>(start);
+  std::printf("[OK, %.1fs]", static_cast<double>(ticks) / CLOCKS_PER_SEC);
+  std::fflush(stdout);
+  std::printf("\n");
+  std::exit(result);
+}
+
+int processQbfInstance(const char *path, InstanceCallback callback) {
+  instanceNumber++;
+  std::fflush(stdout);
+  pid_t child = fork();
+  if (child < 0) return EXIT_ERROR;
+  if (child == 0) runInstanceChild(path, callback);
+  int status = 0;
+  pid_t waited;
+  do {
+    waited = waitpid(child, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  if (waited != child) return EXIT_ERROR;
+  if (WIFSIGNALED(status)) {
+    bool timeout = WTERMSIG(status) == SIGUSR1;
+    std::printf(timeout ? "[TIMEOUT]" : "[CRASH]");
+    std::fflush(stdout);
+    return timeout ? EXIT_TIMEOUT : EXIT_CRASH;
+  }
+  return WEXITSTATUS(status);
+}
+
+// The directory's entries in listing order, or false if it cannot be opened.
+bool listDirectory(const char *dirPath, CheckedArray<Entry> &entries) {
+  DIR *dir = opendir(dirPath);
+  if (!dir) return false;
+  const char *separator = dirPath[0] && dirPath[std::strlen(dirPath) - 1] == '/' ? "" : "/";
+  while (const dirent *entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    char *full = copyText(dirPath, separator, entry->d_name);
+    EntryKind kind = kindOf(entry->d_type, full);
+    std::free(full);
+    if (kind == EntryKind::Other) continue;
+    entries.push(Entry{copyText(entry->d_name), kind});
+  }
+  closedir(dir);
+  return true;
+}
+
+int processAllQbfInstancesInDir(const char *dirPath, InstanceCallback callback) {
+  CheckedArray<Entry> entries(SITE_TABLE, MODULE);
+  if (!listDirectory(dirPath, entries)) return 0;
+  const char *separator = dirPath[0] && dirPath[std::strlen(dirPath) - 1] == '/' ? "" : "/";
+  CheckedArray<Instance> table(SITE_TABLE, MODULE);
+  int count = 0;
+  for (std::size_t i = 0; i < entries.size(); i++) {
+    const Entry &entry = entries[i];
+    char *full = copyText(dirPath, separator, entry.name);
+    if (entry.kind == EntryKind::Directory) {
+      count += processAllQbfInstancesInDir(full, callback);
+      std::free(full);
+    } else if (IOutils_hasDimacsExtension(entry.name)) {
+      table.push(Instance{full, Qdimacs_probeInstanceSize(full)});
+    } else {
+      std::free(full);
+    }
+    std::free(entry.name);
+  }
+  std::stable_sort(table.data(), table.data() + table.size(),
+                   [](const Instance &a, const Instance &b) { return instanceSizeComparison(a, b) < 0; });
+  for (std::size_t i = 0; i < table.size(); i++) {
+    processQbfInstance(table[i].path, callback);
+    count++;
+  }
+  for (std::size_t i = 0; i < table.size(); i++) std::free(table[i].path);
+  return count;
+}
+} // namespace
+
+int Qdimacs_processInstancesInPath(const char *path, InstanceCallback callback) {
+  switch (VEXT_getMode()) {
+  case MODE_FILE: return processQbfInstance(path, callback);
+  case MODE_DIRECTORY: return processAllQbfInstancesInDir(path, callback);
+  default: return EXIT_IO_ERROR;
+  }
+}

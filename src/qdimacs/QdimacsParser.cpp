@@ -1,0 +1,522 @@
+// Qdimacs reader. The file is read in large blocks and cut into lines exactly
+// as a line reader with a limit of LINE_BUFSIZE - 1 characters cuts it: a
+// line longer than the limit arrives in pieces, and the text of a piece ends
+// at its first NUL byte. A piece that reaches the limit with no NUL in it is
+// a line too long: the attempt is abandoned and the file read again from the
+// start with the limit doubled. Only the text up to the limit is ever held,
+// and nothing is allocated per line or per token. Tokens are converted in
+// place with the "%i" forms; every converted number is checked.
+
+#include "qdimacs/Qdimacs.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdarg>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "formula/QbFormula.h"
+#include "run/AbnormalExit.h"
+#include "run/IOutils.h"
+#include "run/RunStatus.h"
+#include "run/Statistics.h"
+#include "storage/CheckedArray.h"
+
+int LINE_BUFSIZE = INITIAL_LINE_BUFSIZE;
+
+namespace {
+constexpr const char *MODULE = "Qdimacs";
+constexpr int SITE_LINE_BUFFER = 81;
+constexpr int SITE_LITERALS = 103;
+constexpr int SITE_SEEN = 104;
+constexpr int SITE_PROBE_LINE_BUFFER = 394;
+constexpr std::size_t BLOCK_BYTES = std::size_t{1} << 20;
+constexpr int DEFAULT_BLOCK_CHUNK = 1 << 16;
+
+char parseError[320];
+bool hasParseError = false;
+
+inline bool isSpace(unsigned char ch) { return ch == ' ' || (ch >= '\t' && ch <= '\r'); }
+inline bool isDigit(unsigned char ch) { return ch >= '0' && ch <= '9'; }
+
+inline const char *skipSpace(const char *p, const char *end) {
+  while (p < end && isSpace(static_cast<unsigned char>(*p))) p++;
+  return p;
+}
+inline const char *skipToken(const char *p, const char *end) {
+  while (p < end && !isSpace(static_cast<unsigned char>(*p))) p++;
+  return p;
+}
+
+// Lines of a file descriptor, cut as described at the top of the file.
+class LineReader {
+public:
+  LineReader(int fd, int site) : fd_(fd), buffer_(site, MODULE) {}
+  ~LineReader() {
+    if (fd_ >= 0) close(fd_);
+  }
+  LineReader(const LineReader &) = delete;
+  LineReader &operator=(const LineReader &) = delete;
+
+  // Next piece of at most limit bytes: true with [line, line + length), false
+  // at end of file (or on a read error, see failed()).
+  bool next(std::size_t limit, const char *&line, std::size_t &length) {
+    for (;;) {
+      std::size_t available = end_ - begin_;
+      std::size_t window = available < limit ? available : limit;
+      const char *start = buffer_.data() + begin_;
+      const char *newline = window ? static_cast<const char *>(std::memchr(start + scanned_, '\n', window - scanned_)) : nullptr;
+      if (newline) return take(static_cast<std::size_t>(newline - start) + 1, line, length);
+      if (available >= limit) return take(limit, line, length);
+      if (atEnd_) {
+        if (available == 0) return false;
+        return take(available, line, length);
+      }
+      scanned_ = window;
+      refill(limit);
+    }
+  }
+  bool failed() const { return readErrno_ != 0; }
+  int readErrno() const { return readErrno_; }
+
+private:
+  bool take(std::size_t n, const char *&line, std::size_t &length) {
+    line = buffer_.data() + begin_;
+    length = n;
+    begin_ += n;
+    scanned_ = 0;
+    return true;
+  }
+
+  void refill(std::size_t limit) {
+    if (begin_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+      end_ -= begin_;
+      begin_ = 0;
+    }
+    if (end_ == buffer_.size()) {
+      std::size_t grown = buffer_.size() ? 2 * buffer_.size() : BLOCK_BYTES;
+      if (grown < BLOCK_BYTES) grown = BLOCK_BYTES;
+      // Never more than one limit's worth (plus a block) is ever held.
+      if (grown > limit + BLOCK_BYTES) grown = limit + BLOCK_BYTES;
+      buffer_.growUninitialized(grown);
+    }
+    for (;;) {
+      ssize_t got = read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+      if (got > 0) {
+        end_ += static_cast<std::size_t>(got);
+        return;
+      }
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) readErrno_ = errno;
+      atEnd_ = true;
+      return;
+    }
+  }
+
+  int fd_;
+  CheckedArray<char> buffer_;
+  std::size_t begin_ = 0, end_ = 0;
+  std::size_t scanned_ = 0; // bytes after begin_ known to hold no newline
+  bool atEnd_ = false;
+  int readErrno_ = 0;
+};
+
+enum class Number { Ok, NotInt, Overflow };
+
+// Reads the number at the front of [p, end) with the "%i" forms. On Ok and
+// Overflow, digitsEnd is set after the digits.
+Number scanInt(const char *p, const char *end, int &value, const char *&digitsEnd) {
+  const char *q = p;
+  bool negative = false;
+  if (q < end && (*q == '+' || *q == '-')) {
+    negative = *q == '-';
+    q++;
+  }
+  if (q >= end || !isDigit(static_cast<unsigned char>(*q))) return Number::NotInt;
+  const unsigned long long limit = negative ? 2147483648ULL : 2147483647ULL;
+  unsigned long long v = 0;
+  bool overflow = false;
+  if (*q != '0') {
+    for (; q < end && isDigit(static_cast<unsigned char>(*q)); q++) {
+      v = v * 10 + static_cast<unsigned>(*q - '0');
+      if (v > limit) {
+        overflow = true;
+        v = limit;
+      }
+    }
+  } else if (q + 2 < end && (q[1] == 'x' || q[1] == 'X') && std::isxdigit(static_cast<unsigned char>(q[2]))) {
+    for (q += 2; q < end && std::isxdigit(static_cast<unsigned char>(*q)); q++) {
+      unsigned char ch = static_cast<unsigned char>(*q);
+      unsigned digit = isDigit(ch) ? ch - '0' : (ch | 0x20) - 'a' + 10;
+      v = v * 16 + digit;
+      if (v > limit) {
+        overflow = true;
+        v = limit;
+      }
+    }
+  } else {
+    for (; q < end && *q >= '0' && *q <= '7'; q++) {
+      v = v * 8 + static_cast<unsigned>(*q - '0');
+      if (v > limit) {
+        overflow = true;
+        v = limit;
+      }
+    }
+  }
+  digitsEnd = q;
+  if (overflow) return Number::Overflow;
+  value = negative ? static_cast<int>(-static_cast<long long>(v)) : static_cast<int>(v);
+  return Number::Ok;
+}
+
+void setParseError(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void setParseError(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(parseError, sizeof parseError, format, args);
+  va_end(args);
+  hasParseError = true;
+}
+
+// The number's text for a message, cut after 24 characters.
+void numberText(const char *p, const char *end, char *out, std::size_t size) {
+  std::size_t n = static_cast<std::size_t>(end - p);
+  if (n > 24)
+    std::snprintf(out, size, "%.24s...", p);
+  else
+    std::snprintf(out, size, "%.*s", static_cast<int>(n), p);
+}
+
+enum class Attempt { Done, NoHeader, Error, Restart };
+
+// One attempt at reading the file with the current LINE_BUFSIZE.
+class Parser {
+public:
+  explicit Parser(const char *path) : path_(path), lits_(SITE_LITERALS, MODULE), seen_(SITE_SEEN, MODULE) {}
+  ~Parser() { QbFormula_delete(formula_); }
+
+  Attempt run(QbFormula *&result) {
+    int fd = IOutils_openInputFile(path_);
+    if (fd < 0) {
+      setParseError("cannot open the file: %s", std::strerror(errno));
+      return Attempt::Error;
+    }
+    LineReader reader(fd, SITE_LINE_BUFFER);
+    reader_ = &reader;
+    limit_ = static_cast<std::size_t>(LINE_BUFSIZE < 2 ? 2 : LINE_BUFSIZE) - 1;
+    Attempt outcome = readAll();
+    reader_ = nullptr;
+    if (outcome == Attempt::Done) {
+      lits_.release();
+      seen_.release();
+      QbFormula_finalize(formula_);
+      result = formula_;
+      formula_ = nullptr;
+    }
+    return outcome;
+  }
+
+  long tooLongLine() const { return lineNumber_; }
+
+private:
+  enum class Read { Line, End, TooLong, Failed };
+
+  Read nextLine() {
+    lineNumber_ = nextLineNumber_;
+    std::size_t length = 0;
+    if (!reader_->next(limit_, line_, length)) return reader_->failed() ? Read::Failed : Read::End;
+    if (line_[length - 1] == '\n') nextLineNumber_++;
+    const void *nul = std::memchr(line_, '\0', length);
+    textEnd_ = nul ? static_cast<const char *>(nul) : line_ + length;
+    if (length == limit_ && !nul) return Read::TooLong;
+    return Read::Line;
+  }
+
+  // Reads a line, turning the end conditions into the attempt's outcome.
+  bool readLine(Read &read, Attempt &stop) {
+    read = nextLine();
+    if (read == Read::TooLong) {
+      stop = Attempt::Restart;
+      return false;
+    }
+    if (read == Read::Failed) {
+      setParseError("line %ld: cannot read the file: %s", lineNumber_, std::strerror(reader_->readErrno()));
+      stop = Attempt::Error;
+      return false;
+    }
+    return true;
+  }
+
+  bool numberError(Number got, const char *p, const char *digitsEnd) {
+    if (got != Number::Overflow) return false;
+    char text[40];
+    numberText(p, digitsEnd, text, sizeof text);
+    setParseError("line %ld: number %s does not fit in an int", lineNumber_, text);
+    return true;
+  }
+
+  bool variableError(int lit) {
+    long long var = lit < 0 ? -static_cast<long long>(lit) : lit;
+    if (var <= MAX_VARIABLE) return false;
+    setParseError("line %ld: variable %lld is too large", lineNumber_, var);
+    return true;
+  }
+
+  void growSeen(int var) {
+    if (static_cast<std::size_t>(var) >= seen_.size()) seen_.growTo(static_cast<std::size_t>(var) + 1, 0);
+  }
+
+  Attempt readAll() {
+    Attempt stop = Attempt::Done;
+    Read read;
+    // Header: comment lines, then the problem line.
+    for (;;) {
+      if (!readLine(read, stop)) return stop;
+      if (read == Read::End) return Attempt::NoHeader;
+      char first = line_ < textEnd_ ? *line_ : '\0';
+      if (first == 'c') continue;
+      if (first != 'p') return Attempt::NoHeader;
+      if (!readProblemLine()) return Attempt::Error;
+      break;
+    }
+    formula_ = QbFormula_new(path_, numVars_, numClauses_);
+
+    // Prefix: quantifier lines; comment and blank lines are skipped.
+    bool quantifierSeen = false;
+    for (;;) {
+      if (!readLine(read, stop)) return stop;
+      if (read == Read::End) return Attempt::Done;
+      const char *p = skipSpace(line_, textEnd_);
+      if (p == textEnd_ || *p == 'c') continue;
+      if (*p == 'a' || *p == 'e') {
+        if (!readQuantifierLine(*p, skipToken(p, textEnd_))) return Attempt::Error;
+        quantifierSeen = true;
+        continue;
+      }
+      if (!quantifierSeen) addDefaultBlock();
+      break;
+    }
+
+    // Clauses, starting with the line that ended the prefix.
+    for (;;) {
+      if (!readClauseLine()) return Attempt::Error;
+      if (!readLine(read, stop)) return stop;
+      if (read == Read::End) return Attempt::Done;
+    }
+  }
+
+  // "p cnf %i %i": each blank of the format matches any run of white space.
+  bool readProblemLine() {
+    const char *p = line_ + 1;
+    const char *end = textEnd_;
+    int counts[2];
+    int got = 0;
+    p = skipSpace(p, end);
+    if (end - p >= 3 && p[0] == 'c' && p[1] == 'n' && p[2] == 'f') {
+      p += 3;
+      for (; got < 2; got++) {
+        p = skipSpace(p, end);
+        const char *digitsEnd = p;
+        Number number = scanInt(p, end, counts[got], digitsEnd);
+        if (number == Number::NotInt) break;
+        if (numberError(number, p, digitsEnd)) return false;
+        p = digitsEnd;
+      }
+    }
+    if (got < 2) {
+      setParseError("line %ld: the problem line needs two counts (p cnf VARIABLES CLAUSES)", lineNumber_);
+      return false;
+    }
+    if (counts[0] < 0 || counts[1] < 0) {
+      setParseError("line %ld: negative count in the problem line", lineNumber_);
+      return false;
+    }
+    if (counts[0] > MAX_VARIABLE) {
+      setParseError("line %ld: %d variables declared, at most %d are allowed", lineNumber_, counts[0], MAX_VARIABLE);
+      return false;
+    }
+    numVars_ = counts[0];
+    numClauses_ = counts[1];
+    return true;
+  }
+
+  // The tokens after the letter: every nonzero number is a variable.
+  bool readQuantifierLine(char letter, const char *p) {
+    lits_.clear();
+    const char *end = textEnd_;
+    for (;;) {
+      p = skipSpace(p, end);
+      if (p == end) break;
+      int value = 0;
+      const char *digitsEnd = p;
+      Number number = scanInt(p, end, value, digitsEnd);
+      if (numberError(number, p, digitsEnd)) return false;
+      if (number == Number::Ok && value != 0) {
+        if (value < 0) {
+          setParseError("line %ld: negative number %d in a quantifier line", lineNumber_, value);
+          return false;
+        }
+        if (variableError(value)) return false;
+        lits_.push(value);
+      }
+      p = skipToken(p, end);
+    }
+    QbFormula_addQuantification(formula_, letter, static_cast<int>(lits_.size()), lits_.data());
+    return true;
+  }
+
+  // A file without quantifier lines: all declared variables, existential.
+  void addDefaultBlock() {
+    int block[DEFAULT_BLOCK_CHUNK];
+    for (int first = 1; first <= numVars_;) {
+      int n = 0;
+      while (n < DEFAULT_BLOCK_CHUNK && first <= numVars_) block[n++] = first++;
+      QbFormula_addQuantification(formula_, 'e', n, block);
+    }
+  }
+
+  // One clause line; false on a parse error.
+  bool readClauseLine() {
+    const char *end = textEnd_;
+    const char *p = skipSpace(line_, end);
+    if (p == end) return true; // blank line
+    int value = 0;
+    const char *digitsEnd = p;
+    Number number = scanInt(p, end, value, digitsEnd);
+    if (number == Number::NotInt) return true; // comment, stray header or quantifier line
+    if (numberError(number, p, digitsEnd)) return false;
+    if (value == 0) {
+      VEXT_setOutcome(OUTCOME_FALSE_EMPTY_INPUT_CLAUSE);
+      emptyClauseRead_ = true;
+      return true;
+    }
+    if (variableError(value)) return false;
+    lits_.clear();
+    int first = value;
+    int var = first < 0 ? -first : first;
+    growSeen(var);
+    seen_[static_cast<std::size_t>(var)] = first;
+    lits_.push(first);
+    bool tautology = false;
+    int current = 0;
+    p = skipToken(digitsEnd, end);
+    for (;;) {
+      p = skipSpace(p, end);
+      if (p == end) break; // the clause ends with its line
+      number = scanInt(p, end, value, digitsEnd);
+      if (numberError(number, p, digitsEnd)) return clearSeen(), false;
+      if (number == Number::Ok) {
+        current = value;
+        p = skipToken(digitsEnd, end);
+      } else {
+        p = skipToken(p, end);
+      }
+      if (current == 0) break;
+      if (variableError(current)) return clearSeen(), false;
+      var = current < 0 ? -current : current;
+      growSeen(var);
+      int &mark = seen_[static_cast<std::size_t>(var)];
+      if (mark == 0) {
+        mark = current;
+        lits_.push(current);
+      } else if (mark != current) {
+        tautology = true;
+        break;
+      }
+    }
+    clearSeen();
+    if (!tautology && !emptyClauseRead_)
+      QbFormula_addClause(formula_, static_cast<int>(lits_.size()), lits_.data());
+    return true;
+  }
+
+  void clearSeen() {
+    for (std::size_t i = lits_.size(); i > 0; i--) {
+      int lit = lits_[i - 1];
+      seen_[static_cast<std::size_t>(lit < 0 ? -lit : lit)] = 0;
+    }
+  }
+
+  const char *path_;
+  LineReader *reader_ = nullptr;
+  std::size_t limit_ = 0;
+  const char *line_ = nullptr;
+  const char *textEnd_ = nullptr;
+  long lineNumber_ = 0;
+  long nextLineNumber_ = 1;
+  int numVars_ = 0;
+  int numClauses_ = 0;
+  QbFormula *formula_ = nullptr;
+  CheckedArray<int> lits_;
+  CheckedArray<int> seen_;
+  bool emptyClauseRead_ = false;
+};
+} // namespace
+
+bool Qdimacs_doubledLineBufsize(int current, int *doubled) {
+  if (current > INT_MAX / 2) return false;
+  *doubled = 2 * current;
+  return true;
+}
+
+const char *Qdimacs_getParseError() { return hasParseError ? parseError : nullptr; }
+
+QbFormula *Qdimacs_parseFile(const char *path) {
+  hasParseError = false;
+  for (;;) {
+    Statistics_init();
+    VEXT_setStatus(STATUS_PARSING);
+    VEXT_setOutcome(OUTCOME_UNDECIDED);
+    QbFormula *formula = nullptr;
+    long line = 0;
+    Attempt outcome;
+    {
+      Parser parser(path);
+      outcome = parser.run(formula);
+      line = parser.tooLongLine();
+    }
+    switch (outcome) {
+    case Attempt::Done: return formula;
+    case Attempt::NoHeader:
+    case Attempt::Error: return nullptr;
+    case Attempt::Restart:
+      if (!Qdimacs_doubledLineBufsize(LINE_BUFSIZE, &LINE_BUFSIZE)) {
+        setParseError("line %ld: line too long (%d characters or more)", line, LINE_BUFSIZE - 1);
+        return nullptr;
+      }
+      break;
+    }
+  }
+}
+
+int Qdimacs_probeInstanceSize(const char *path) {
+  int fd = IOutils_openInputFile(path);
+  if (fd < 0) return 0;
+  LineReader reader(fd, SITE_PROBE_LINE_BUFFER);
+  const std::size_t limit = static_cast<std::size_t>(LINE_BUFSIZE < 2 ? 2 : LINE_BUFSIZE) - 1;
+  const char *line = nullptr;
+  std::size_t length = 0;
+  while (reader.next(limit, line, length)) {
+    const void *nul = std::memchr(line, '\0', length);
+    const char *end = nul ? static_cast<const char *>(nul) : line + length;
+    char first = line < end ? *line : '\0';
+    if (first == 'c') continue;
+    if (first != 'p') return 0;
+    const char *p = skipSpace(line + 1, end);
+    if (end - p < 3 || p[0] != 'c' || p[1] != 'n' || p[2] != 'f') return 0;
+    int counts[2];
+    p += 3;
+    for (int &count : counts) {
+      p = skipSpace(p, end);
+      const char *digitsEnd = p;
+      if (scanInt(p, end, count, digitsEnd) != Number::Ok) return 0;
+      p = digitsEnd;
+    }
+    return counts[0];
+  }
+  return 0;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// AbnormalExit: the one way a run ends on a failure that no caller can handle.
+// It prints "[Abnormal exit due to error "<text>" at line <site>, file "<module>"]"
+// on standard output and ends the process with exit status -1. Site numbers are
+// fixed per failing site (named constants next to each caller), never __LINE__,
+// because they are part of the output. Every allocation of the program goes
+// through the checked functions below, so lack of memory always ends here.
+
+#include <cstddef>
+
+constexpr const char *ERR_NO_MEMORY = "Cannot allocate memory";
+
+[[noreturn]] void abnormalExit(const char *text, int site, const char *module);
+
+// A hook replaces the process exit (the fuzzing harness throws from it to get
+// back to its loop). It must not return; if it does, the process exits anyway.
+using AbnormalExitHook = void (*)(const char *text, int site, const char *module);
+void AbnormalExit_setHook(AbnormalExitHook hook);
+
+// malloc/realloc that never return null: a failure is an abnormal exit with
+// ERR_NO_MEMORY at the given site of the given module.
+void *checkedMalloc(std::size_t bytes, int site, const char *module);
+void *checkedRealloc(void *block, std::size_t bytes, int site, const char *module);
+
+// Sends a failing operator new (std containers included) to the abnormal exit
+// instead of an uncaught std::bad_alloc, which would abort the process.
+void AbnormalExit_installNewHandler();

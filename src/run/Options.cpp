@@ -1,0 +1,162 @@
+// Options: command-line parsing, help and version texts, and the settings.
+
+#include "run/Options.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "qdimacs/Qdimacs.h"
+#include "run/IOutils.h"
+#include "run/RunStatus.h"
+
+namespace {
+int Options_dumpTree = 0;
+int Options_dumpDetailedTree = 0;
+int Options_compressedTarnuEnabled = 1;
+int Options_qbfReasoningEnabled = 0;
+std::string Options_dirName;
+bool Options_hasDirName = false;
+
+enum class Effect { Tree, Clauses, Linear, Pre, Version };
+
+struct Option {
+  const char *text;
+  Effect effect;
+};
+
+// Scanned in this order; an argument matches only the whole option text.
+constexpr std::array<Option, 5> OPTIONS{{
+    {"-tree", Effect::Tree},
+    {"-clauses", Effect::Clauses},
+    {"-linear", Effect::Linear},
+    {"-pre", Effect::Pre},
+    {"-version", Effect::Version},
+}};
+
+constexpr const char *RULE = "--------------------------------------------------------";
+
+// Applies a recognised option; returns false for "-version", which ends the scan.
+bool apply(Effect effect) {
+  switch (effect) {
+  case Effect::Tree: Options_dumpTree = 1; break;
+  case Effect::Clauses:
+    Options_dumpDetailedTree = 1;
+    Options_dumpTree = 1;
+    break;
+  case Effect::Linear: Options_compressedTarnuEnabled = 0; break;
+  case Effect::Pre: Options_qbfReasoningEnabled = 1; break;
+  case Effect::Version: return false;
+  }
+  return true;
+}
+} // namespace
+
+void printBanner() { std::printf("Tarnu v0.1 (revision 80, compiled %s)", __DATE__); }
+
+void printVersion() {
+  std::printf("%s\n", RULE);
+  std::printf("This is ");
+  printBanner();
+  std::printf("\n");
+  std::printf("Copyright (c) 2026 the Tarnu developers.\n");
+  std::printf("Tarnu is free software: you may use, copy, modify and redistribute it.\n");
+  std::printf("It comes with ABSOLUTELY NO WARRANTY, to the extent permitted by law.\n");
+  std::printf("%s\n", RULE);
+}
+
+void printHelp() {
+  std::printf("This is ");
+  printBanner();
+  std::printf("\n\n");
+  static const char *const lines[] = {
+      "What is it:",
+      "  This program takes a QDIMACS 1.1 file as input (representing a prenex CNF",
+      "  Quantified Boolean Formula), and constructs a quantifier tree for it.",
+      "  By default, a few measurements over such tree are printed on screen.\n",
+      "Usage:\n  \"Tarnu [OPTS] (FILE|DIR)\", where you have to provide:\n",
+      " [1] An optional list of space-separated options OPTS, among the followings:\n",
+      "  -tree,    to dump to file a DOT representation of the quantifier tree.",
+      "            House-shaped leaves report the number of attached clauses.",
+      "  -clauses, to attach a detailed clause list to the leaves.",
+      "  -linear,  to avoid collapsing linear branches into single multi-labeled nodes.",
+      "  -pre,     to apply unit clause propagation and pure literal elimination",
+      "            up to the fixpoint before reconstructing the tree.",
+      "  -version, to print version and copyrights.",
+      "\n [2] A mandatory DIR or FILE path:\n",
+      "  FILE,   the full name (possibly with a path) of a QDIMACS file.",
+      "  DIR,    the root of a directory subtree which is to be recursively visited.",
+      "          Each QDIMACS file encountered during the visit is processed.\n",
+      "Contact:",
+      "  Bug reports and questions: the Tarnu developers, through the project's",
+      "  issue tracker. Please attach the QDIMACS file and the command line.",
+  };
+  for (const char *line : lines) std::printf("%s\n", line);
+  std::printf("\n");
+}
+
+int Options_parseCommandLine(int argc, char **argv) {
+  if (argc <= 1) {
+    printHelp();
+    return EXIT_EARLY_STOP;
+  }
+  int result = 0;
+  bool error = false;
+  bool pathSeen = false;
+  for (int i = 1; i < argc && !error; i++) {
+    const char *arg = argv[i];
+    if (arg[0] != '-') {
+      if (pathSeen) {
+        error = true;
+      } else {
+        bool isFile = IOutils_isDimacsFile(arg) != 0;
+        if (!isFile && !IOutils_isDirectory(arg)) return EXIT_IO_ERROR;
+        if (i < argc - 2) {
+          error = true;
+        } else {
+          Options_dirName = arg;
+          Options_hasDirName = true;
+          VEXT_setMode(isFile ? MODE_FILE : MODE_DIRECTORY);
+          pathSeen = true;
+        }
+      }
+    } else if (!pathSeen) {
+      const Option *match = nullptr;
+      for (const Option &option : OPTIONS)
+        if (std::strcmp(arg, option.text) == 0) {
+          match = &option;
+          break;
+        }
+      if (!match) {
+        error = true;
+      } else if (!apply(match->effect)) {
+        printVersion();
+        return EXIT_EARLY_STOP;
+      }
+    }
+  }
+  if (error) result = EXIT_CMDLINE_ERROR;
+  if (error || !pathSeen) printHelp();
+  std::fflush(stdout);
+  return result;
+}
+
+int Options_getDumpTreeEnabled() { return Options_dumpTree; }
+int Options_getDumpDetailedTreeEnabled() { return Options_dumpDetailedTree; }
+int Options_getCompressedTarnuEnabled() { return Options_compressedTarnuEnabled; }
+int Options_getQbfReasoningEnabled() { return Options_qbfReasoningEnabled; }
+const char *Options_getDirName() { return Options_hasDirName ? Options_dirName.c_str() : nullptr; }
+
+void Options_set(int dumpTree, int dumpDetailedTree, int compressed, int qbfReasoning) {
+  Options_dumpTree = dumpTree;
+  Options_dumpDetailedTree = dumpDetailedTree;
+  Options_compressedTarnuEnabled = compressed;
+  Options_qbfReasoningEnabled = qbfReasoning;
+}
+
+void Options_reset() {
+  Options_set(0, 0, 1, 0);
+  Options_dirName.clear();
+  Options_hasDirName = false;
+}

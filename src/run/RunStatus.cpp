@@ -1,0 +1,32 @@
+// Run status: three process-wide integers and the step change that is measured.
+
+#include "run/RunStatus.h"
+
+#include "run/Statistics.h"
+
+namespace {
+int VEXT_mode = MODE_NONE;
+int VEXT_status = 0;
+int VEXT_outcome = OUTCOME_UNDECIDED;
+} // namespace
+
+void VEXT_setMode(int mode) { VEXT_mode = mode; }
+int VEXT_getMode() { return VEXT_mode; }
+
+void VEXT_setStatus(int step) {
+  if (step == VEXT_status) return;
+  Statistics_exitingStep();
+  VEXT_status = step;
+  Statistics_enteringStep();
+}
+int VEXT_getStatus() { return VEXT_status; }
+
+void VEXT_setOutcome(int code) { VEXT_outcome = code; }
+int VEXT_getOutcome() { return VEXT_outcome; }
+int VEXT_isDecided() { return VEXT_outcome >= 2 ? 1 : 0; }
+
+void VEXT_reset() {
+  VEXT_mode = MODE_NONE;
+  VEXT_status = 0;
+  VEXT_outcome = OUTCOME_UNDECIDED;
+}

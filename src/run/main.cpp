@@ -1,0 +1,26 @@
+// Entry point: the command line, the banner, and the instance driver.
+
+#include <csignal>
+#include <cstdio>
+
+#include "qdimacs/Qdimacs.h"
+#include "run/AbnormalExit.h"
+#include "run/Options.h"
+#include "run/Pipeline.h"
+#include "storage/Memory.h"
+
+int main(int argc, char **argv) {
+  AbnormalExit_installNewHandler();
+  // An inherited "ignore" would let the system reap the instance children
+  // before the driver could wait for them.
+  std::signal(SIGCHLD, SIG_DFL);
+  int stop = Options_parseCommandLine(argc, argv);
+  if (stop != 0) return stop;
+  printBanner();
+  std::fflush(stdout);
+  Memory_init();
+  int result = Qdimacs_processInstancesInPath(Options_getDirName(), mainProcessingProcedure);
+  std::printf("\n");
+  Memory_quit();
+  return result;
+}

@@ -1,0 +1,68 @@
+#pragma once
+// CheckedArray: a growable array of trivially copyable values whose every
+// allocation goes through the checked allocator, so that a failure names the
+// module and site that asked for the memory. Growth uses realloc, which for
+// large blocks remaps pages instead of copying them (no transient doubling).
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+#include "run/AbnormalExit.h"
+
+template <typename T> class CheckedArray {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+  CheckedArray(int site, const char *module) : site_(site), module_(module) {}
+  ~CheckedArray() { std::free(data_); }
+  CheckedArray(const CheckedArray &) = delete;
+  CheckedArray &operator=(const CheckedArray &) = delete;
+
+  T &operator[](std::size_t i) { return data_[i]; }
+  const T &operator[](std::size_t i) const { return data_[i]; }
+  T *data() { return data_; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+
+  void push(const T &value) {
+    if (size_ == capacity_) reserve(capacity_ ? 2 * capacity_ : 16);
+    data_[size_++] = value;
+  }
+  // Grows to n entries; new entries are filled with value.
+  void growTo(std::size_t n, const T &value) {
+    if (n <= size_) return;
+    if (n > capacity_) reserve(n > 2 * capacity_ ? n : 2 * capacity_);
+    for (std::size_t i = size_; i < n; i++) data_[i] = value;
+    size_ = n;
+  }
+  // Grows to n entries and leaves the new ones uninitialised.
+  void growUninitialized(std::size_t n) {
+    if (n <= size_) return;
+    reserve(n);
+    size_ = n;
+  }
+  void reserve(std::size_t n) {
+    if (n <= capacity_) return;
+    if (n > SIZE_MAX / sizeof(T)) abnormalExit(ERR_NO_MEMORY, site_, module_);
+    data_ = static_cast<T *>(checkedRealloc(data_, n * sizeof(T), site_, module_));
+    capacity_ = n;
+  }
+  T &back() { return data_[size_ - 1]; }
+  void pop() { size_--; }
+  void clear() { size_ = 0; }
+  void release() {
+    std::free(data_);
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+  }
+
+private:
+  T *data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  int site_;
+  const char *module_;
+};

@@ -1,0 +1,109 @@
+// List: insertion, removal and the pool of free elements. When the pool is
+// empty, elements are fetched from the system in chunks rather than one at a
+// time; the chunk is pushed onto the pool, so everything else (the pool is a
+// stack, a list deleted with n elements feeds the next n insertions) holds
+// exactly as with single allocations.
+
+#include "storage/List.h"
+
+#include <cassert>
+#include <cstdlib>
+
+#include "run/AbnormalExit.h"
+
+ListElem *freeElemPool = nullptr;
+
+namespace {
+constexpr int SITE_NEW_ELEM = 31;
+constexpr int CHUNK_ELEMS = 1024;
+
+// Chunks obtained so far, linked through their first element's data slot
+// so the pool can be released as a whole.
+struct Chunk {
+  Chunk *next;
+  ListElem elems[CHUNK_ELEMS];
+};
+Chunk *chunks = nullptr;
+long allocatedElems = 0;
+
+void refillPool() {
+  auto *chunk = static_cast<Chunk *>(checkedMalloc(sizeof(Chunk), SITE_NEW_ELEM, "List"));
+  chunk->next = chunks;
+  chunks = chunk;
+  for (int i = CHUNK_ELEMS - 1; i >= 0; i--) {
+    chunk->elems[i].next = freeElemPool;
+    freeElemPool = &chunk->elems[i];
+  }
+  allocatedElems += CHUNK_ELEMS;
+}
+
+ListElem *newElem(ListElem **list) {
+  if (!freeElemPool) refillPool();
+  ListElem *elem = freeElemPool;
+  freeElemPool = elem->next;
+  if (*list) (*list)->prev = elem;
+  elem->next = *list;
+  elem->prev = nullptr;
+  *list = elem;
+  return elem;
+}
+
+void pushOntoPool(ListElem *elem) {
+  elem->next = freeElemPool;
+  freeElemPool = elem;
+}
+} // namespace
+
+void List_insertNewClause(ListElem **list, QbfClause *clause) { newElem(list)->data.clause = clause; }
+void List_insertNewNode(ListElem **list, QbfTreeNode *node) { newElem(list)->data.node = node; }
+void List_insertNewLit(ListElem **list, int lit) { newElem(list)->data.lit = lit; }
+
+void List_removeElem(ListElem *elem, ListElem **list) {
+  assert(elem->prev == nullptr || elem->prev->next == elem);
+  assert(elem->next == nullptr || elem->next->prev == elem);
+  if (*list) {
+    if (elem->prev)
+      elem->prev->next = elem->next;
+    else
+      *list = elem->next;
+    if (elem->next) elem->next->prev = elem->prev;
+  }
+  pushOntoPool(elem);
+}
+
+void List_removeElemPointingToClause(ListElem **list, QbfClause *clause) {
+  for (ListElem *e = *list; e; e = e->next)
+    if (e->data.clause == clause) return List_removeElem(e, list);
+}
+
+void List_removeElemPointingToNode(ListElem **list, QbfTreeNode *node) {
+  for (ListElem *e = *list; e; e = e->next)
+    if (e->data.node == node) return List_removeElem(e, list);
+}
+
+void List_removeElemContainingLiteral(ListElem **list, int lit) {
+  for (ListElem *e = *list; e; e = e->next)
+    if (e->data.lit == lit) return List_removeElem(e, list);
+}
+
+void List_delete(ListElem **list) {
+  ListElem *e = *list;
+  while (e) {
+    ListElem *next = e->next;
+    pushOntoPool(e);
+    e = next;
+  }
+  *list = nullptr;
+}
+
+long List_getAllocatedElems() { return allocatedElems; }
+
+void List_resetPool() {
+  while (chunks) {
+    Chunk *next = chunks->next;
+    std::free(chunks);
+    chunks = next;
+  }
+  freeElemPool = nullptr;
+  allocatedElems = 0;
+}

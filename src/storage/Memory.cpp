@@ -1,0 +1,64 @@
+// Memory: the scratch arena. In this program every borrowing of an instance
+// asks for the same size and releases before the next, so slot 0 serves all.
+
+#include "storage/Memory.h"
+
+#include <cstdlib>
+
+#include "run/AbnormalExit.h"
+
+MemorySlot memory[MEMORY_SLOTS];
+
+namespace {
+constexpr int SITE_REUSE_BLOCK = 58;
+constexpr int SITE_CLAIM_BLOCK = 72;
+constexpr int SITE_UNTRACKED_BLOCK = 86;
+
+void clearTable(bool releaseBlocks) {
+  for (MemorySlot &slot : memory) {
+    if (releaseBlocks && slot.hasBlock) std::free(slot.block);
+    slot = MemorySlot{0, 0, 0, nullptr};
+  }
+}
+} // namespace
+
+void Memory_init() { clearTable(false); }
+
+void *Memory_allocBuffer(int *slotIndex, int *fresh, int size) {
+  if (fresh) *fresh = 0;
+  for (int i = 0; i < MEMORY_SLOTS; i++) {
+    MemorySlot &slot = memory[i];
+    if (slot.inUse || !(slot.size / 2 <= size && size <= slot.size)) continue;
+    if (!slot.hasBlock) {
+      slot.block = checkedMalloc(static_cast<size_t>(size), SITE_REUSE_BLOCK, "Memory");
+      slot.hasBlock = 1;
+      if (fresh) *fresh = 1;
+    }
+    slot.inUse = 1;
+    *slotIndex = i;
+    return slot.block;
+  }
+  for (int i = 0; i < MEMORY_SLOTS; i++) {
+    MemorySlot &slot = memory[i];
+    if (slot.inUse || slot.hasBlock) continue;
+    slot.block = checkedMalloc(static_cast<size_t>(size), SITE_CLAIM_BLOCK, "Memory");
+    slot.size = size;
+    slot.inUse = 1;
+    slot.hasBlock = 1;
+    if (fresh) *fresh = 1;
+    *slotIndex = i;
+    return slot.block;
+  }
+  // Every slot busy: a block outside the table. It is new memory, so it is
+  // reported fresh; its borrower frees it, since releasing -1 does nothing.
+  *slotIndex = -1;
+  if (fresh) *fresh = 1;
+  return checkedMalloc(static_cast<size_t>(size), SITE_UNTRACKED_BLOCK, "Memory");
+}
+
+void Memory_release(int slotIndex) {
+  if (slotIndex >= 0 && slotIndex < MEMORY_SLOTS) memory[slotIndex].inUse = 0;
+}
+
+void Memory_flush() { clearTable(true); }
+void Memory_quit() { clearTable(true); }

@@ -1,0 +1,307 @@
+// QbfTree: construction with duplicated universal nodes, the measures and the
+// summary, the depth-first visit and the deletion.
+
+#include "tree/QbfTree.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <new>
+
+#include "formula/QbFormula.h"
+#include "run/AbnormalExit.h"
+
+namespace {
+constexpr const char *MODULE = "QbfTree";
+constexpr int SITE_NEW_TREE = 58;
+constexpr int SITE_TABLES = 67;
+constexpr int SITE_NODES = 75;
+constexpr int SITE_STACK = 213;
+constexpr int SITE_COUNT = 260;
+constexpr int CHUNK_NODES = 4096;
+
+CheckedArray<char> decimalText(SITE_COUNT, MODULE);
+
+unsigned long processorClock() { return static_cast<unsigned long>(std::clock()); }
+
+// Hangs a node below the node of its deepest dependency, making a fresh copy
+// when that variable is universal; a node without dependencies goes below
+// the root if it has a child or a clause, and stays out of the tree if not.
+void place(QbfTree *t, QbfTreeNode *n) {
+  if (n->dependenciesSize >= 1) {
+    int d = QbfTreeNode_getDeepestDependency(n);
+    if (QbFormula_getQuantifierType(t->formula, d) == 'e') {
+      QbfTreeNode *f = t->nodeForVar[static_cast<std::size_t>(d)];
+      QbfTreeNode_addDependenciesFromNode(f, n);
+      QbfTreeNode_setFather(n, f);
+    } else {
+      QbfTreeNode *copy = QbfTreeNode_new(t, 'a', d);
+      t->nodeCount++;
+      QbfTreeNode_addDependenciesFromNode(copy, n);
+      QbfTreeNode_setFather(n, copy);
+      List_insertNewNode(&t->universalCopies[static_cast<std::size_t>(d)], copy);
+    }
+  } else if (n->firstChild || n->clauseListSize >= 1) {
+    QbfTreeNode_setFather(n, t->root);
+  }
+}
+
+void build(QbfTree *t) {
+  QbFormula *f = t->formula;
+  const int V = QbFormula_getVarNumber(f);
+  t->nodeForVar.growTo(static_cast<std::size_t>(V) + 1, nullptr);
+  t->universalCopies.growTo(static_cast<std::size_t>(V) + 1, nullptr);
+  t->duplicatedUniversalsAllowed = 1;
+  t->nodeCount = 0;
+  std::size_t existential = 0;
+  for (int v = 1; v < V; v++)
+    if (QbFormula_getQuantifierType(f, v) == 'e') existential++;
+  t->existentialStore = static_cast<QbfTreeNode *>(
+      checkedMalloc(sizeof(QbfTreeNode) * (existential ? existential : 1), SITE_NODES, MODULE));
+  QbfTreeNode *next = t->existentialStore;
+  for (int v = 1; v < V; v++) {
+    if (QbFormula_getQuantifierType(f, v) != 'e') continue;
+    QbfTreeNode_init(next, t, 'e', v);
+    t->nodeForVar[static_cast<std::size_t>(v)] = next++;
+    t->nodeCount++;
+  }
+  t->root = QbfTreeNode_new(t, 'r', -1);
+  for (int v = V - 1; v >= 1; v--) {
+    char type = static_cast<char>(QbFormula_getQuantifierType(f, v));
+    if (type == 'e') {
+      place(t, t->nodeForVar[static_cast<std::size_t>(v)]);
+    } else if (type == 'a') {
+      ListElem *&copies = t->universalCopies[static_cast<std::size_t>(v)];
+      while (copies) {
+        QbfTreeNode *copy = copies->data.node;
+        List_removeElemPointingToNode(&copies, copy);
+        place(t, copy);
+      }
+    }
+  }
+}
+
+void addPowerOfTwo(CheckedArray<std::uint32_t> &sum, long k) {
+  std::size_t word = static_cast<std::size_t>(k / 32);
+  if (sum.size() <= word) sum.growTo(word + 1, 0);
+  std::uint64_t carry = std::uint64_t{1} << (k % 32);
+  for (std::size_t i = word; carry; i++) {
+    if (i == sum.size()) sum.push(0);
+    std::uint64_t total = sum[i] + carry;
+    sum[i] = static_cast<std::uint32_t>(total);
+    carry = total >> 32;
+  }
+}
+
+// The two component counts: the existential nodes with no existential
+// ancestor, and the sum over them of 2^(universal nodes above). The walk
+// stops at each existential node, as the counts do.
+void countComponents(QbfTree *t) {
+  struct Item {
+    QbfTreeNode *node;
+    long universalsAbove;
+  };
+  CheckedArray<Item> stack(SITE_STACK, MODULE);
+  stack.push(Item{t->root, 0});
+  int components = 0;
+  t->numberOfDisjointSubformulas.clear();
+  while (!stack.empty()) {
+    Item item = stack.back();
+    stack.pop();
+    if (item.node->quantifier == 'e') {
+      components++;
+      addPowerOfTwo(t->numberOfDisjointSubformulas, item.universalsAbove);
+      continue;
+    }
+    long below = item.universalsAbove + (item.node->quantifier == 'a' ? 1 : 0);
+    for (QbfTreeNode *child = item.node->firstChild; child; child = child->nextBrother) stack.push(Item{child, below});
+  }
+  t->numberOfDisconnectableComponents = components;
+}
+
+// One pre-order walk with the path from the root on a stack: depth, leaves,
+// node counts and the universal depths of the existential nodes.
+void treeLabeling(QbfTree *t) {
+  CheckedArray<QbfTreeNode *> stack(SITE_STACK, MODULE);
+  stack.reserve(static_cast<std::size_t>(t->nodeCount) + 1);
+  t->numBranches = 0;
+  stack.push(t->root);
+  t->depth = 1;
+  long universalsOnPath = 0;
+  int E = 0, A = 0, M = 0;
+  double S = 0.0;
+  auto universalShare = [](const QbfTreeNode *n) { return n->quantifier == 'e' ? 0 : 1; };
+  QbfTreeNode *node = t->root;
+  for (;;) {
+    if (node->variable != -1) {
+      if (node->quantifier == 'e') {
+        E++;
+        S += static_cast<double>(universalsOnPath);
+        if (universalsOnPath > M) M = static_cast<int>(universalsOnPath);
+      } else {
+        A++;
+      }
+    }
+    if (node->firstChild) {
+      node = node->firstChild;
+      stack.push(node);
+      universalsOnPath += universalShare(node);
+      if (static_cast<long>(stack.size()) > t->depth) t->depth = static_cast<int>(stack.size());
+      continue;
+    }
+    t->numBranches++;
+    // Leave finished nodes until one has a next brother.
+    for (;;) {
+      universalsOnPath -= universalShare(node);
+      if (QbfTreeNode *brother = node->nextBrother) {
+        stack.back() = brother;
+        universalsOnPath += universalShare(brother);
+        node = brother;
+        break;
+      }
+      stack.pop();
+      if (stack.empty()) break;
+      node = stack.back();
+    }
+    if (stack.empty()) break;
+  }
+  t->existentialNodes = E;
+  t->universalNodes = A;
+  t->maxUniversalDepth = M;
+  t->averageUniversalDepth = S / E;
+}
+
+void leavingNode_delete(void *, QbfTreeNode *node) { QbfTreeNode_delete(node); }
+} // namespace
+
+struct QbfTree::Chunk {
+  Chunk *next;
+  int used;
+  QbfTreeNode nodes[CHUNK_NODES];
+};
+
+QbfTree::QbfTree()
+    : nodeForVar(SITE_TABLES, MODULE), universalCopies(SITE_TABLES, MODULE), numberOfDisjointSubformulas(SITE_COUNT, MODULE) {}
+
+QbfTree::~QbfTree() {
+  std::free(existentialStore);
+  while (chunks) {
+    Chunk *next = chunks->next;
+    std::free(chunks);
+    chunks = next;
+  }
+}
+
+QbfTreeNode *QbfTree_allocNode(QbfTree *t) {
+  if (nodeCode == INT_MAX) abnormalExit(ERR_NO_MEMORY, SITE_NODES, MODULE);
+  if (!t->chunks || t->chunks->used == CHUNK_NODES) {
+    auto *chunk = static_cast<QbfTree::Chunk *>(checkedMalloc(sizeof(QbfTree::Chunk), SITE_NODES, MODULE));
+    chunk->next = t->chunks;
+    chunk->used = 0;
+    t->chunks = chunk;
+  }
+  return &t->chunks->nodes[t->chunks->used++];
+}
+
+QbfTree *QbfTree_new(QbFormula *formula, int /*duplicatedUniversalsAllowed*/) {
+  void *record = checkedMalloc(sizeof(QbfTree), SITE_NEW_TREE, MODULE);
+  auto *t = new (record) QbfTree();
+  t->formula = formula;
+  t->startTime = processorClock();
+  build(t);
+  countComponents(t);
+  t->endTime = processorClock();
+  treeLabeling(t);
+  return t;
+}
+
+void QbfTree_depthFirstVisit(QbfTree *t, void *context, QbfTreeVisitAction enter, QbfTreeVisitAction leave) {
+  if (!t->root) return;
+  CheckedArray<QbfTreeNode *> stack(SITE_STACK, MODULE);
+  stack.reserve(static_cast<std::size_t>(t->nodeCount) + 1);
+  stack.push(t->root);
+  if (enter) enter(context, t->root);
+  bool descend = true; // false right after the children of the top were finished
+  while (!stack.empty()) {
+    QbfTreeNode *node = stack.back();
+    if (descend && node->firstChild) {
+      stack.push(node->firstChild);
+      if (enter) enter(context, node->firstChild);
+      continue;
+    }
+    QbfTreeNode *brother = node->nextBrother;
+    if (leave) leave(context, node);
+    if (brother) {
+      stack.back() = brother;
+      if (enter) enter(context, brother);
+      descend = true;
+    } else {
+      stack.pop();
+      descend = false;
+    }
+  }
+}
+
+void QbfTree_delete(QbfTree *t) {
+  if (!t) return;
+  QbfTree_depthFirstVisit(t, nullptr, nullptr, leavingNode_delete);
+  const int V = QbFormula_getVarNumber(t->formula);
+  for (int v = V - 1; v >= 1; v--) {
+    ListElem *&copies = t->universalCopies[static_cast<std::size_t>(v)];
+    if (copies && QbFormula_getQuantifierType(t->formula, v) == 'a') List_delete(&copies);
+  }
+  t->~QbfTree();
+  std::free(t);
+}
+
+const char *QbfTree_getNumberOfDisjointSubformulas(QbfTree *t) {
+  // Repeated division by 10^9 of a copy of the words, least significant
+  // group of nine digits first.
+  CheckedArray<std::uint32_t> words(SITE_COUNT, MODULE);
+  std::size_t n = t->numberOfDisjointSubformulas.size();
+  while (n > 0 && t->numberOfDisjointSubformulas[n - 1] == 0) n--;
+  words.growTo(n, 0);
+  for (std::size_t i = 0; i < n; i++) words[i] = t->numberOfDisjointSubformulas[i];
+  CheckedArray<std::uint32_t> groups(SITE_COUNT, MODULE);
+  while (n > 0) {
+    std::uint64_t remainder = 0;
+    for (std::size_t i = n; i-- > 0;) {
+      std::uint64_t value = (remainder << 32) | words[i];
+      words[i] = static_cast<std::uint32_t>(value / 1000000000u);
+      remainder = value % 1000000000u;
+    }
+    groups.push(static_cast<std::uint32_t>(remainder));
+    while (n > 0 && words[n - 1] == 0) n--;
+  }
+  decimalText.growTo(groups.size() * 9 + 2, '\0');
+  char *out = decimalText.data();
+  if (groups.empty()) {
+    out += std::sprintf(out, "0");
+  } else {
+    out += std::sprintf(out, "%u", groups[groups.size() - 1]);
+    for (std::size_t i = groups.size() - 1; i-- > 0;) out += std::sprintf(out, "%09u", groups[i]);
+  }
+  return decimalText.data();
+}
+
+void QbfTree_printTarnuData(QbfTree *t) {
+  double elapsed = static_cast<double>(t->endTime - t->startTime) * 1000.0 / CLOCKS_PER_SEC;
+  int growingTime = elapsed < static_cast<double>(INT_MAX) ? static_cast<int>(elapsed) : INT_MAX;
+  std::printf("\n--------TARNU-------\n");
+  std::printf("Growing time: %ims\n", growingTime);
+  std::printf("  Components: %i\n", t->numberOfDisconnectableComponents);
+  std::printf("D-Components: %s\n", QbfTree_getNumberOfDisjointSubformulas(t));
+  std::printf("       Depth: %i\n", t->depth);
+  std::printf("EXISTS nodes: %i\n", t->existentialNodes);
+  std::printf("FORALL nodes: %i\n", t->universalNodes);
+  std::printf("    Branches: %i\n", t->numBranches);
+  std::printf("   Delta MAX: %i\n", t->maxUniversalDepth);
+  // printf writes the NaN of 0/0 (no existential node) as "-nan" here.
+  if (std::isnan(t->averageUniversalDepth))
+    std::printf("   Delta AVG: nan\n");
+  else
+    std::printf("   Delta AVG: %.2f\n", t->averageUniversalDepth);
+  std::printf("--------------------\n");
+}
