@@ -14,10 +14,12 @@
 //   passes in and in printed output.
 //
 // Construction: QbFormula_new, QbFormula_addQuantification per quantifier
-// line, QbFormula_addClause per clause, QbFormula_finalize once. The clauses
-// keep their input literals until finalization, which computes every code at
-// once (no renumbering per free variable), sorts each clause and attaches it
-// at its deepest variable, in the order the clauses were added.
+// line, QbFormula_addClause per clause, QbFormula_finalize once. Quantifier
+// lines come before clauses. The clauses keep their input literals until
+// finalization, which computes every code at once (no renumbering per free
+// variable) and lays the clauses out in memory grouped by the variable they
+// are attached at, in list order, so that every walk over the clauses of a
+// variable reads consecutive memory.
 
 #include "formula/QbfClause.h"
 #include "storage/CheckedArray.h"
@@ -47,12 +49,13 @@ struct QbFormula {
   // Construction state: the prefix entries in order, their types, and the free
   // variables in the order they were first met. While the formula is under
   // construction inputToCode holds the prefix position + 1 of a quantified
-  // variable (its latest quantification), -rank for a free variable, 0 else.
+  // variable (its latest quantification), 0 else.
   CheckedArray<int> prefixInputs;
   CheckedArray<char> prefixTypes;
   CheckedArray<int> freeInputs;
+  int largestInput = 0;
 
-  // Clause store: chunks of clauses in the order they were created.
+  // Clauses under construction: chunks in the order the clauses were created.
   struct Chunk {
     Chunk *next;
     std::size_t used; // bytes of clauses in this chunk
@@ -62,6 +65,11 @@ struct QbFormula {
   Chunk *firstChunk = nullptr;
   Chunk *lastChunk = nullptr;
   std::size_t clausesCreated = 0;
+  // Finalized clauses: one block, grouped by attachment variable. Until the
+  // normalisation indexes are built, a clause's occurrenceBase holds its
+  // creation rank.
+  char *store = nullptr;
+  std::size_t storeBytes = 0;
 
   // Normalisation indexes (built on demand, see QbFormulaNormalize.h).
   bool hasIndexes = false;
@@ -113,17 +121,15 @@ int *QbFormula_getDependenciesOfClausesAttachedAtQuantifier(QbFormula *formula, 
 void QbFormula_deindexClause(QbFormula *formula, QbfClause *c);
 void QbFormula_reindexClause(QbFormula *formula, QbfClause *c);
 
-// Calls visit(clause) for every clause in creation order. Valid only while no
-// clause has lost a literal (the walk steps by each clause's size).
-template <typename Visit> void QbFormula_forEachCreatedClause(QbFormula *f, Visit visit) {
-  for (QbFormula::Chunk *chunk = f->firstChunk; chunk; chunk = chunk->next) {
-    char *p = chunk->bytes();
-    char *end = p + chunk->used;
-    while (p < end) {
-      auto *c = reinterpret_cast<QbfClause *>(p);
-      p += QbfClause_bytes(static_cast<std::size_t>(c->size));
-      visit(c);
-    }
+// Calls visit(clause) for every finalized clause, in store order. Valid only
+// while no clause has lost a literal (the walk steps by each clause's size).
+template <typename Visit> void QbFormula_forEachStoredClause(QbFormula *f, Visit visit) {
+  char *p = f->store;
+  char *end = p + f->storeBytes;
+  while (p < end) {
+    auto *c = reinterpret_cast<QbfClause *>(p);
+    p += QbfClause_bytes(static_cast<std::size_t>(c->size));
+    visit(c);
   }
 }
 

@@ -94,7 +94,8 @@ QbfClause *QbfClause_new(QbFormula *formula, int n, const int *lits) {
   c->occurrenceBase = 0;
   c->nextAtQuantifier = nullptr;
   c->prevAtQuantifier = nullptr;
-  std::memcpy(c->literals(), lits, sizeof(int) * static_cast<std::size_t>(n));
+  int *to = c->literals();
+  for (int i = 0; i < n; i++) to[i] = lits[i];
   formula->clausesCreated++;
   return c;
 }

@@ -7,6 +7,7 @@
 #include "formula/QbFormula.h"
 #include "run/AbnormalExit.h"
 #include "run/RunStatus.h"
+#include "storage/CheckedArray.h"
 #include "storage/List.h"
 
 namespace {
@@ -15,7 +16,7 @@ constexpr const char *ERR_UNSAT_PLE = "UNSAT_FOR_QBF_UNIVERSAL_PURE_LITERAL_ELIM
 constexpr const char *ERR_UNSAT_FAR = "UNSAT_FOR_QBF_FORALL_REDUCTION";
 constexpr int SITE_UNSAT_PLE = 236;
 constexpr int SITE_UNSAT_FAR = 298;
-constexpr int SITE_TOO_MANY_OCCURRENCES = 57;
+constexpr int SITE_INDEXES = 57;
 
 int absolute(int lit) { return lit < 0 ? -lit : lit; }
 
@@ -122,16 +123,6 @@ int pureLiteralElimination(QbFormula *f) {
 }
 } // namespace
 
-void QbFormulaNormalize_indexNewClause(QbFormula *f, QbfClause *c) {
-  if (c->size < 1) {
-    f->emptyClauseFound = 1;
-    std::exit(EXIT_ERROR);
-  }
-  QbFormula_reindexClause(f, c);
-  f->clauseNumber++;
-  if (f->hasIndexes) enterInIndexes(f, c);
-}
-
 void QbFormulaNormalize_buildIndexes(QbFormula *f) {
   if (f->hasIndexes) return;
   f->hasIndexes = true;
@@ -141,14 +132,25 @@ void QbFormulaNormalize_buildIndexes(QbFormula *f) {
   f->pureElemOfLit.growTo(2 * codes, nullptr);
   f->unitClauses = nullptr;
   f->pureLiterals = nullptr;
-  QbFormula_forEachCreatedClause(f, [&](QbfClause *c) {
-    std::size_t base = f->occurrenceSlots.size();
-    if (base + 1 + static_cast<std::size_t>(c->size) > 0xFFFFFFFFu)
-      abnormalExit(ERR_NO_MEMORY, SITE_TOO_MANY_OCCURRENCES, MODULE);
-    c->occurrenceBase = static_cast<unsigned>(base);
-    f->occurrenceSlots.growTo(base + 1 + static_cast<std::size_t>(c->size), nullptr);
-    enterInIndexes(f, c);
+  // The lists come out as if each clause had been entered when it was
+  // created: enter them in creation order (their rank is in occurrenceBase
+  // until now).
+  CheckedArray<QbfClause *> byCreation(SITE_INDEXES, MODULE);
+  byCreation.growTo(static_cast<std::size_t>(f->clauseNumber), nullptr);
+  std::size_t literals = 0;
+  QbFormula_forEachStoredClause(f, [&](QbfClause *c) {
+    byCreation[c->occurrenceBase] = c;
+    literals += static_cast<std::size_t>(c->size) + 1;
   });
+  if (literals > 0xFFFFFFFFu) abnormalExit(ERR_NO_MEMORY, SITE_INDEXES, MODULE);
+  f->occurrenceSlots.growTo(literals, nullptr);
+  std::size_t base = 0;
+  for (std::size_t i = 0; i < byCreation.size(); i++) {
+    QbfClause *c = byCreation[i];
+    c->occurrenceBase = static_cast<unsigned>(base);
+    base += static_cast<std::size_t>(c->size) + 1;
+    enterInIndexes(f, c);
+  }
   QbFormulaNormalize_initPureLits(f);
 }
 

@@ -4,20 +4,15 @@
 // clauses, pure literals), and the rules themselves: unit clause propagation,
 // pure literal elimination and forall reduction, applied to a fixpoint.
 //
-// Every clause is attached at its deepest variable as it is indexed. The
-// occurrence, unit and pure-literal indexes matter only to the rules of the
-// fixpoint, so they are built on demand, before the first rule runs; they
-// come out exactly as if every clause had been entered when it was created.
-// Without them, forall reduction keeps only the attachment up to date.
+// The formula attaches every clause at its deepest variable when it is
+// finalized. The occurrence, unit and pure-literal indexes matter only to the
+// rules of the fixpoint, so they are built on demand, before the first rule
+// runs; they come out exactly as if every clause had been entered when it was
+// created. Without them, forall reduction keeps only the attachment up to date.
 
 struct QbFormula;
 struct QbfClause;
 
-// Attaches a new clause at its deepest variable and counts it; with the
-// indexes built, also enters it in the unit clause list (one literal) and
-// in the occurrence list of each literal. A clause without literals raises
-// the empty-clause flag and ends the process with -1 and no message.
-void QbFormulaNormalize_indexNewClause(QbFormula *formula, QbfClause *c);
 // Builds the occurrence, unit and pure-literal indexes of a finalized formula
 // whose clauses have not changed yet; nothing if they exist already.
 void QbFormulaNormalize_buildIndexes(QbFormula *formula);

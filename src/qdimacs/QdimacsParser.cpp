@@ -35,6 +35,7 @@ constexpr int SITE_SEEN = 104;
 constexpr int SITE_PROBE_LINE_BUFFER = 394;
 constexpr std::size_t BLOCK_BYTES = std::size_t{1} << 20;
 constexpr int DEFAULT_BLOCK_CHUNK = 1 << 16;
+constexpr std::size_t SHORT_CLAUSE = 16;
 
 char parseError[320];
 bool hasParseError = false;
@@ -126,6 +127,23 @@ private:
 };
 
 enum class Number { Ok, NotInt, Overflow };
+
+// The common case of a clause token: an optional minus and at most nine
+// decimal digits, the first not 0, ending the token. Anything else is left
+// to scanInt (returns false).
+inline bool scanShortDecimal(const char *&p, const char *end, int &value) {
+  const char *q = p;
+  bool negative = q < end && *q == '-';
+  if (negative) q++;
+  if (q >= end || *q < '1' || *q > '9') return false;
+  int v = *q++ - '0';
+  const char *limit = q + 8 < end ? q + 8 : end;
+  while (q < limit && isDigit(static_cast<unsigned char>(*q))) v = v * 10 + (*q++ - '0');
+  if (q < end && !isSpace(static_cast<unsigned char>(*q))) return false;
+  value = negative ? -v : v;
+  p = q;
+  return true;
+}
 
 // Reads the number at the front of [p, end) with the "%i" forms. On Ok and
 // Overflow, digitsEnd is set after the digits.
@@ -266,10 +284,6 @@ private:
     return true;
   }
 
-  void growSeen(int var) {
-    if (static_cast<std::size_t>(var) >= seen_.size()) seen_.growTo(static_cast<std::size_t>(var) + 1, 0);
-  }
-
   Attempt readAll() {
     Attempt stop = Attempt::Done;
     Read read;
@@ -396,34 +410,41 @@ private:
     }
     if (variableError(value)) return false;
     lits_.clear();
-    int first = value;
-    int var = first < 0 ? -first : first;
-    growSeen(var);
-    seen_[static_cast<std::size_t>(var)] = first;
-    lits_.push(first);
+    lits_.push(value);
     bool tautology = false;
-    int current = 0;
+    int current = 0; // a token that is not a number repeats this value
     p = skipToken(digitsEnd, end);
     for (;;) {
       p = skipSpace(p, end);
       if (p == end) break; // the clause ends with its line
+      if (scanShortDecimal(p, end, value)) {
+        current = value;
+        if (variableError(current)) return clearSeen(), false;
+        int earlier = earlierLiteral(current);
+        if (earlier == 0) {
+          addLiteral(current);
+          continue;
+        }
+        if (earlier != current) {
+          tautology = true;
+          break;
+        }
+        continue;
+      }
       number = scanInt(p, end, value, digitsEnd);
-      if (numberError(number, p, digitsEnd)) return clearSeen(), false;
       if (number == Number::Ok) {
         current = value;
         p = skipToken(digitsEnd, end);
       } else {
+        if (numberError(number, p, digitsEnd)) return clearSeen(), false;
         p = skipToken(p, end);
       }
       if (current == 0) break;
       if (variableError(current)) return clearSeen(), false;
-      var = current < 0 ? -current : current;
-      growSeen(var);
-      int &mark = seen_[static_cast<std::size_t>(var)];
-      if (mark == 0) {
-        mark = current;
-        lits_.push(current);
-      } else if (mark != current) {
+      int earlier = earlierLiteral(current);
+      if (earlier == 0) {
+        addLiteral(current);
+      } else if (earlier != current) {
         tautology = true;
         break;
       }
@@ -434,7 +455,38 @@ private:
     return true;
   }
 
+  // The clause's literal of lit's variable so far, or 0. Short clauses are
+  // searched directly; from SHORT_CLAUSE literals on, the seen table (indexed
+  // by variable) holds them.
+  int earlierLiteral(int lit) {
+    int var = lit < 0 ? -lit : lit;
+    if (lits_.size() <= SHORT_CLAUSE) {
+      for (std::size_t i = 0; i < lits_.size(); i++) {
+        int other = lits_[i];
+        if (other == lit || other == -lit) return other;
+      }
+      return 0;
+    }
+    return static_cast<std::size_t>(var) < seen_.size() ? seen_[static_cast<std::size_t>(var)] : 0;
+  }
+
+  void addLiteral(int lit) {
+    lits_.push(lit);
+    if (lits_.size() == SHORT_CLAUSE + 1) {
+      for (std::size_t i = 0; i < lits_.size(); i++) markSeen(lits_[i]);
+    } else if (lits_.size() > SHORT_CLAUSE + 1) {
+      markSeen(lit);
+    }
+  }
+
+  void markSeen(int lit) {
+    int var = lit < 0 ? -lit : lit;
+    if (static_cast<std::size_t>(var) >= seen_.size()) seen_.growTo(static_cast<std::size_t>(var) + 1, 0);
+    seen_[static_cast<std::size_t>(var)] = lit;
+  }
+
   void clearSeen() {
+    if (lits_.size() <= SHORT_CLAUSE) return;
     for (std::size_t i = lits_.size(); i > 0; i--) {
       int lit = lits_[i - 1];
       seen_[static_cast<std::size_t>(lit < 0 ? -lit : lit)] = 0;
