@@ -1,0 +1,131 @@
+// Test helpers: scratch directories, files, and runs of the real binary.
+
+#include "TestSupport.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace test {
+
+ScratchDir::ScratchDir() {
+  const char *base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tarnu-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = buffer.data();
+}
+
+ScratchDir::~ScratchDir() { removeTree(path_); }
+
+void removeTree(const std::string &path) {
+  std::error_code ec;
+  // Make everything writable again first: tests take permissions away.
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           path, std::filesystem::directory_options::skip_permission_denied, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) chmod(it->path().c_str(), 0755);
+  }
+  chmod(path.c_str(), 0755);
+  std::filesystem::remove_all(path, ec);
+}
+
+void writeFile(const std::string &path, const std::string &contents) {
+  std::ofstream out(path, std::ios::binary);
+  out << contents;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+bool fileExists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+std::string drain(int fd) {
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      text.append(buffer, static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  return text;
+}
+} // namespace
+
+RunResult run(const std::string &program, const std::vector<std::string> &args, const std::string &cwd) {
+  int outPipe[2], errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    close(outPipe[0]);
+    close(outPipe[1]);
+    close(errPipe[0]);
+    close(errPipe[1]);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(125);
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(program.c_str()));
+    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(126);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  RunResult result;
+  // Standard error stays small; read standard output first, then it.
+  result.out = drain(outPipe[0]);
+  result.err = drain(errPipe[0]);
+  close(outPipe[0]);
+  close(errPipe[0]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+RunResult runTarnu(const std::vector<std::string> &args, const std::string &cwd) {
+  return run(tarnuBinary(), args, cwd);
+}
+
+std::string maskVarying(const std::string &output) {
+  static const std::regex date(R"(compiled [A-Z][a-z][a-z] [ 0-9][0-9] [0-9]{4}\))");
+  static const std::regex growing(R"(Growing time: [0-9]+ms)");
+  static const std::regex ok(R"(\[OK, [0-9]+\.[0-9]s\])");
+  std::string masked = std::regex_replace(output, date, "compiled DATE)");
+  masked = std::regex_replace(masked, growing, "Growing time: Xms");
+  return std::regex_replace(masked, ok, "[OK, Xs]");
+}
+
+std::string sourceDir() { return TARNU_SOURCE_DIR; }
+std::string tarnuBinary() { return TARNU_BINARY; }
+
+} // namespace test

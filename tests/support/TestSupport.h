@@ -1,0 +1,49 @@
+#pragma once
+// Helpers shared by the test suites: scratch directories, files, running the
+// real binary, and masking the parts of its output that vary between runs.
+
+#include <string>
+#include <vector>
+
+namespace test {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class ScratchDir {
+public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir &) = delete;
+  ScratchDir &operator=(const ScratchDir &) = delete;
+  const std::string &path() const { return path_; }
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+};
+
+void writeFile(const std::string &path, const std::string &contents);
+std::string readFile(const std::string &path);
+bool fileExists(const std::string &path);
+void removeTree(const std::string &path);
+
+struct RunResult {
+  std::string out; // standard output
+  std::string err; // standard error
+  int status = -1; // exit status (0..255), or 128 + signal number
+};
+
+// Runs the program with the arguments in the working directory cwd (empty:
+// the current one). The optional hook runs in the child before exec.
+RunResult run(const std::string &program, const std::vector<std::string> &args, const std::string &cwd = "");
+RunResult runTarnu(const std::vector<std::string> &args, const std::string &cwd = "");
+
+// Replaces the build date of the banner by "DATE", the milliseconds of
+// "Growing time" and the seconds of "[OK, ...s]" by "X".
+std::string maskVarying(const std::string &output);
+
+// The directory of the repository's sources and the program under test.
+std::string sourceDir();
+std::string tarnuBinary();
+
+} // namespace test
