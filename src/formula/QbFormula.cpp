@@ -40,7 +40,7 @@ int absolute(int lit) { return lit < 0 ? -lit : lit; }
 
 void growInputTable(QbFormula *f, int var) {
   if (static_cast<std::size_t>(var) >= f->inputToCode.size())
-    f->inputToCode.growTo(static_cast<std::size_t>(var) + 1, 0);
+    f->inputToCode.growZeroed(static_cast<std::size_t>(var) + 1);
 }
 
 void countNewCode(QbFormula *f) {
@@ -234,13 +234,12 @@ void QbFormula_finalize(QbFormula *f) {
     f->quantifierType[code] = f->prefixTypes[static_cast<std::size_t>(p)];
     f->codeToInput[code] = f->prefixInputs[static_cast<std::size_t>(p)];
   }
-  for (std::size_t var = 0; var < f->inputToCode.size(); var++) {
-    int state = inputToCode[var];
-    if (state > 0)
-      inputToCode[var] = freeCount + state;
-    else if (state < 0)
-      inputToCode[var] = freeCount + state + 1;
-  }
+  // Only the variables met have an entry to convert (the table may be large
+  // and mostly untouched); a variable quantified twice keeps its later code.
+  for (int p = 0; p < prefixCount; p++)
+    inputToCode[f->prefixInputs[static_cast<std::size_t>(p)]] = freeCount + 1 + p;
+  for (int rank = 1; rank <= freeCount; rank++)
+    inputToCode[f->freeInputs[static_cast<std::size_t>(rank - 1)]] = freeCount - rank + 1;
   f->prefixInputs.release();
   f->prefixTypes.release();
   f->freeInputs.release();

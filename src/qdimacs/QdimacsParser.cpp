@@ -481,7 +481,7 @@ private:
 
   void markSeen(int lit) {
     int var = lit < 0 ? -lit : lit;
-    if (static_cast<std::size_t>(var) >= seen_.size()) seen_.growTo(static_cast<std::size_t>(var) + 1, 0);
+    if (static_cast<std::size_t>(var) >= seen_.size()) seen_.growZeroed(static_cast<std::size_t>(var) + 1);
     seen_[static_cast<std::size_t>(var)] = lit;
   }
 

@@ -38,6 +38,24 @@ public:
     for (std::size_t i = size_; i < n; i++) data_[i] = value;
     size_ = n;
   }
+  // Grows to n entries, the new ones all bits zero. The new block comes from
+  // calloc, whose large blocks are zero pages that cost nothing until they are
+  // written: a table indexed by a few huge numbers stays cheap.
+  void growZeroed(std::size_t n) {
+    if (n <= size_) return;
+    if (n > capacity_) {
+      std::size_t capacity = n > 2 * capacity_ ? n : 2 * capacity_;
+      auto *grown = static_cast<T *>(std::calloc(capacity, sizeof(T)));
+      if (!grown) abnormalExit(ERR_NO_MEMORY, site_, module_);
+      if (size_) std::memcpy(static_cast<void *>(grown), data_, size_ * sizeof(T));
+      std::free(data_);
+      data_ = grown;
+      capacity_ = capacity;
+    } else {
+      std::memset(static_cast<void *>(data_ + size_), 0, (n - size_) * sizeof(T));
+    }
+    size_ = n;
+  }
   // Grows to n entries and leaves the new ones uninitialised.
   void growUninitialized(std::size_t n) {
     if (n <= size_) return;
