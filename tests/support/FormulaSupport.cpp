@@ -2,6 +2,8 @@
 
 #include "FormulaSupport.h"
 
+#include <cstdio>
+
 #include "TestSupport.h"
 #include "formula/QbFormula.h"
 #include "qdimacs/Qdimacs.h"
@@ -12,14 +14,18 @@
 namespace test {
 
 QbFormula *parseText(const std::string &text) {
-  ScratchDir dir;
-  std::string path = dir.file("input.qdimacs");
+  // A new file each time: rewriting one in place is slow on some file systems.
+  static ScratchDir dir;
+  static int files = 0;
+  std::string path = dir.file("input" + std::to_string(files++) + ".qdimacs");
   writeFile(path, text);
   LINE_BUFSIZE = INITIAL_LINE_BUFSIZE;
   nodeCode = 0;
   VEXT_reset();
   Memory_flush();
-  return Qdimacs_parseFile(path.c_str());
+  QbFormula *formula = Qdimacs_parseFile(path.c_str());
+  std::remove(path.c_str());
+  return formula;
 }
 
 std::string describePrefix(QbFormula *f) {

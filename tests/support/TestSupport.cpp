@@ -25,9 +25,12 @@ ScratchDir::ScratchDir() {
   buffer.push_back('\0');
   if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
   path_ = buffer.data();
+  owner_ = static_cast<int>(getpid());
 }
 
-ScratchDir::~ScratchDir() { removeTree(path_); }
+ScratchDir::~ScratchDir() {
+  if (static_cast<int>(getpid()) == owner_) removeTree(path_);
+}
 
 void removeTree(const std::string &path) {
   std::error_code ec;

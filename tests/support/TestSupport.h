@@ -8,7 +8,8 @@
 namespace test {
 
 // A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes.
+// everything in it when the object goes (only by the process that made it:
+// a forked child, such as a death test's, leaves it alone).
 class ScratchDir {
 public:
   ScratchDir();
@@ -20,6 +21,7 @@ public:
 
 private:
   std::string path_;
+  int owner_;
 };
 
 void writeFile(const std::string &path, const std::string &contents);
