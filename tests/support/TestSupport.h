@@ -35,10 +35,27 @@ struct RunResult {
   int status = -1; // exit status (0..255), or 128 + signal number
 };
 
+struct RunOptions {
+  std::string cwd;          // working directory; empty: the current one
+  bool unprivileged = false; // run as "nobody" when the tests run as root,
+                            // so that file permissions apply
+  // Called with the program's process id while it runs (for signals).
+  void (*whileRunning)(int pid, void *context) = nullptr;
+  void *context = nullptr;
+};
+
 // Runs the program with the arguments in the working directory cwd (empty:
-// the current one). The optional hook runs in the child before exec.
+// the current one).
 RunResult run(const std::string &program, const std::vector<std::string> &args, const std::string &cwd = "");
+RunResult run(const std::string &program, const std::vector<std::string> &args, const RunOptions &options);
 RunResult runTarnu(const std::vector<std::string> &args, const std::string &cwd = "");
+RunResult runTarnu(const std::vector<std::string> &args, const RunOptions &options);
+
+// The user id "nobody" runs as (see RunOptions), or -1 when the tests do not
+// run as root.
+int unprivilegedUid();
+// Makes the path and everything below it readable and writable for all.
+void openUp(const std::string &path);
 
 // Replaces the build date of the banner by "DATE", the milliseconds of
 // "Growing time" and the seconds of "[OK, ...s]" by "X".
