@@ -79,11 +79,6 @@ int IOutils_openOutputFile(const char *path, const char **reason) {
     *reason = "not a regular file";
     return -1;
   }
-  if (ftruncate(fd, 0) != 0) {
-    *reason = std::strerror(errno);
-    close(fd);
-    return -1;
-  }
   int flags = fcntl(fd, F_GETFL);
   if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
@@ -115,6 +110,11 @@ int IOutils_closeVizFileForQbfTree(const char **reason) {
   if (!vizFile) return 0;
   errno = 0;
   bool failed = std::fflush(vizFile) != 0 || std::ferror(vizFile) != 0;
+  // Whatever an earlier, longer file had beyond what was written goes now.
+  if (!failed) {
+    off_t length = ftello(vizFile);
+    failed = length < 0 || ftruncate(fileno(vizFile), length) != 0;
+  }
   int saved = errno;
   if (std::fclose(vizFile) != 0 && !failed) {
     failed = true;

@@ -20,9 +20,11 @@ int IOutils_isDirectory(const char *path);
 // descriptor, or -1 with errno set (EINVAL for a file that is not regular).
 int IOutils_openInputFile(const char *path);
 
-// Opens (creating with mode 0644, or truncating) a regular file for writing,
-// never through a symbolic link and never blocking on a FIFO. Returns the
-// descriptor, or -1 with a short reason in *reason.
+// Opens (creating with mode 0644) a regular file for writing from its start,
+// never through a symbolic link and never blocking on a FIFO. An existing
+// file is not emptied here: the writer cuts it to what it wrote when it is
+// done (on ext4, emptying a file and writing it again makes its close wait
+// for the disk). Returns the descriptor, or -1 with a short reason in *reason.
 int IOutils_openOutputFile(const char *path, const char **reason);
 
 // The DOT file of a tree: the formula's name, a dump number when the counter
@@ -30,6 +32,6 @@ int IOutils_openOutputFile(const char *path, const char **reason);
 // duplicated universals). A reset counter gives no dump number. Returns the
 // open stream, also kept as the current DOT file, or null with a reason.
 FILE *IOutils_vizFileForQbfTree(QbfTree *tree, int resetCounter, const char **reason);
-// Closes the current DOT file; returns 0, or -1 with a reason when writing
-// it failed.
+// Cuts the current DOT file to what was written and closes it; returns 0, or
+// -1 with a reason when writing it failed.
 int IOutils_closeVizFileForQbfTree(const char **reason);
