@@ -1,0 +1,77 @@
+// Whole runs over the bundled examples against their expected outputs, and
+// every DOT file read back by Graphviz, its real consumer.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+#include "TestSupport.h"
+
+using test::readFile;
+using test::runTarnu;
+using test::ScratchDir;
+
+namespace {
+
+std::string golden(const std::string &name) { return readFile(test::sourceDir() + "/tests/golden/examples/" + name); }
+
+std::vector<std::string> exampleNames() {
+  std::vector<std::string> names;
+  for (const auto &entry : std::filesystem::directory_iterator(test::sourceDir() + "/examples"))
+    names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void copyExamples(const ScratchDir &dir) {
+  std::filesystem::copy(test::sourceDir() + "/examples", dir.file("examples"));
+}
+
+// Graphviz must accept the file. Where it is not installed the check is
+// skipped, unless TARNU_REQUIRE_GRAPHVIZ is set (the CI script sets it).
+void expectGraphvizReads(const std::string &dotFile) {
+  static const bool haveDot = access("/usr/bin/dot", X_OK) == 0;
+  if (!haveDot) {
+    ASSERT_EQ(std::getenv("TARNU_REQUIRE_GRAPHVIZ"), nullptr) << "Graphviz (dot) is not installed";
+    return;
+  }
+  test::RunResult r = test::run("/usr/bin/dot", {"-Tsvg", "-o", "/dev/null", dotFile});
+  EXPECT_EQ(r.status, 0) << dotFile << "\n" << r.err;
+  EXPECT_EQ(r.err, "") << dotFile;
+}
+
+TEST(Examples, ConsoleOutputOfWholeRuns) {
+  ScratchDir dir;
+  copyExamples(dir);
+  test::RunResult r = runTarnu({"examples"}, dir.path());
+  EXPECT_EQ(r.status, static_cast<int>(exampleNames().size()));
+  EXPECT_EQ(test::maskVarying(r.out), golden("run.out"));
+  r = runTarnu({"-pre", "examples"}, dir.path());
+  EXPECT_EQ(test::maskVarying(r.out), golden("run-pre.out"));
+}
+
+TEST(Examples, DotFilesInEveryMode) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> modes = {
+      {"tree", {"-tree"}},
+      {"clauses", {"-clauses"}},
+      {"tree-linear", {"-tree", "-linear"}},
+      {"clauses-linear", {"-linear", "-clauses"}},
+  };
+  for (const auto &[mode, options] : modes) {
+    ScratchDir dir;
+    copyExamples(dir);
+    std::vector<std::string> args = options;
+    args.push_back("examples");
+    test::RunResult r = runTarnu(args, dir.path());
+    EXPECT_EQ(test::maskVarying(r.out), golden("run.out")) << "the console does not change with " << mode;
+    for (const std::string &name : exampleNames()) {
+      std::string dot = dir.file("examples/" + name + ".treeDup.dot");
+      EXPECT_EQ(readFile(dot), golden(name + "." + mode + ".dot")) << name << " " << mode;
+      expectGraphvizReads(dot);
+    }
+  }
+}
+
+} // namespace
