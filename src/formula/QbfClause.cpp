@@ -3,6 +3,7 @@
 
 #include "formula/QbfClause.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -15,8 +16,10 @@ constexpr const char *ERR_LITERAL_MISSING = "The requested literal doesn't occur
 constexpr int SITE_NEW_CLAUSE = 74;
 constexpr int SITE_RESOLVE = 121;
 constexpr int SITE_PRINT_BUFFER = 190;
-// Clauses are carved out of chunks of this size; a larger clause gets a
-// chunk of its own.
+// Clauses are carved out of chunks that double from a small first size (most
+// instances are small) up to the largest; a larger clause gets a chunk of its
+// own size.
+constexpr std::size_t FIRST_CHUNK_BYTES = std::size_t{16} << 10;
 constexpr std::size_t CHUNK_BYTES = std::size_t{4} << 20;
 
 int absolute(int lit) { return lit < 0 ? -lit : lit; }
@@ -76,7 +79,8 @@ QbfClause *QbfClause_new(QbFormula *formula, int n, const int *lits) {
   std::size_t bytes = QbfClause_bytes(static_cast<std::size_t>(n));
   QbFormula::Chunk *chunk = formula->lastChunk;
   if (!chunk || chunk->capacity - chunk->used < bytes) {
-    std::size_t capacity = bytes > CHUNK_BYTES ? bytes : CHUNK_BYTES;
+    std::size_t capacity = chunk ? std::min(2 * chunk->capacity, CHUNK_BYTES) : FIRST_CHUNK_BYTES;
+    if (capacity < bytes) capacity = bytes;
     chunk = static_cast<QbFormula::Chunk *>(
         checkedMalloc(sizeof(QbFormula::Chunk) + capacity, SITE_NEW_CLAUSE, "QbfClause"));
     chunk->next = nullptr;

@@ -16,7 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "formula/QbFormula.h"
 #include "run/AbnormalExit.h"
@@ -34,6 +37,7 @@ constexpr int SITE_LITERALS = 103;
 constexpr int SITE_SEEN = 104;
 constexpr int SITE_PROBE_LINE_BUFFER = 394;
 constexpr std::size_t BLOCK_BYTES = std::size_t{1} << 20;
+constexpr std::size_t SMALL_BLOCK_BYTES = std::size_t{4} << 10;
 constexpr int DEFAULT_BLOCK_CHUNK = 1 << 16;
 constexpr std::size_t SHORT_CLAUSE = 16;
 
@@ -55,7 +59,13 @@ inline const char *skipToken(const char *p, const char *end) {
 // Lines of a file descriptor, cut as described at the top of the file.
 class LineReader {
 public:
-  LineReader(int fd, int site) : fd_(fd), buffer_(site, MODULE) {}
+  LineReader(int fd, int site) : fd_(fd), buffer_(site, MODULE) {
+    // A small file needs no large buffer (most instances of a benchmark
+    // directory are small); the buffer grows when a line needs more.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_size >= 0 && static_cast<std::size_t>(st.st_size) < BLOCK_BYTES)
+      firstBlock_ = std::max(SMALL_BLOCK_BYTES, static_cast<std::size_t>(st.st_size) + 1);
+  }
   ~LineReader() {
     if (fd_ >= 0) close(fd_);
   }
@@ -99,8 +109,7 @@ private:
       begin_ = 0;
     }
     if (end_ == buffer_.size()) {
-      std::size_t grown = buffer_.size() ? 2 * buffer_.size() : BLOCK_BYTES;
-      if (grown < BLOCK_BYTES) grown = BLOCK_BYTES;
+      std::size_t grown = buffer_.size() ? 2 * buffer_.size() : firstBlock_;
       // Never more than one limit's worth (plus a block) is ever held.
       if (grown > limit + BLOCK_BYTES) grown = limit + BLOCK_BYTES;
       buffer_.growUninitialized(grown);
@@ -119,6 +128,7 @@ private:
   }
 
   int fd_;
+  std::size_t firstBlock_ = BLOCK_BYTES;
   CheckedArray<char> buffer_;
   std::size_t begin_ = 0, end_ = 0;
   std::size_t scanned_ = 0; // bytes after begin_ known to hold no newline

@@ -10,28 +10,38 @@
 MemorySlot memory[MEMORY_SLOTS];
 
 namespace {
+// One past the highest slot ever claimed since the last flush: slots above it
+// are untouched, so flushing stops there.
+int slotsClaimed = 0;
+
 constexpr int SITE_REUSE_BLOCK = 58;
 constexpr int SITE_CLAIM_BLOCK = 72;
 constexpr int SITE_UNTRACKED_BLOCK = 86;
 
-void clearTable(bool releaseBlocks) {
-  for (MemorySlot &slot : memory) {
+void clearTable(bool releaseBlocks, int slots) {
+  for (int i = 0; i < slots; i++) {
+    MemorySlot &slot = memory[i];
     if (releaseBlocks && slot.hasBlock) std::free(slot.block);
     slot = MemorySlot{0, 0, 0, nullptr};
   }
+  slotsClaimed = 0;
 }
 } // namespace
 
-void Memory_init() { clearTable(false); }
+void Memory_init() { clearTable(false, MEMORY_SLOTS); }
 
 void *Memory_allocBuffer(int *slotIndex, int *fresh, int size) {
   if (fresh) *fresh = 0;
-  for (int i = 0; i < MEMORY_SLOTS; i++) {
+  // Slots above those claimed are untouched (size 0): only a request of 0
+  // bytes can match one of them.
+  const int reusable = size > 0 ? slotsClaimed : MEMORY_SLOTS;
+  for (int i = 0; i < reusable; i++) {
     MemorySlot &slot = memory[i];
     if (slot.inUse || !(slot.size / 2 <= size && size <= slot.size)) continue;
     if (!slot.hasBlock) {
       slot.block = checkedMalloc(static_cast<size_t>(size), SITE_REUSE_BLOCK, "Memory");
       slot.hasBlock = 1;
+      if (i >= slotsClaimed) slotsClaimed = i + 1;
       if (fresh) *fresh = 1;
     }
     slot.inUse = 1;
@@ -42,6 +52,7 @@ void *Memory_allocBuffer(int *slotIndex, int *fresh, int size) {
     MemorySlot &slot = memory[i];
     if (slot.inUse || slot.hasBlock) continue;
     slot.block = checkedMalloc(static_cast<size_t>(size), SITE_CLAIM_BLOCK, "Memory");
+    if (i >= slotsClaimed) slotsClaimed = i + 1;
     slot.size = size;
     slot.inUse = 1;
     slot.hasBlock = 1;
@@ -60,5 +71,5 @@ void Memory_release(int slotIndex) {
   if (slotIndex >= 0 && slotIndex < MEMORY_SLOTS) memory[slotIndex].inUse = 0;
 }
 
-void Memory_flush() { clearTable(true); }
-void Memory_quit() { clearTable(true); }
+void Memory_flush() { clearTable(true, slotsClaimed); }
+void Memory_quit() { clearTable(true, slotsClaimed); }

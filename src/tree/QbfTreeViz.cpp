@@ -21,7 +21,7 @@
 namespace {
 constexpr const char *MODULE = "QbfTree";
 constexpr int SITE_WRITER = 401;
-constexpr std::size_t BUFFER_BYTES = std::size_t{1} << 20;
+constexpr std::size_t BUFFER_BYTES = std::size_t{64} << 10;
 constexpr const char *UNIVERSAL_COLOUR = "#FF8877";
 constexpr const char *EXISTENTIAL_COLOUR = "#DDFFBB";
 
