@@ -20,31 +20,152 @@ constexpr int SITE_TABLES = 67;
 constexpr int SITE_NODES = 75;
 constexpr int SITE_STACK = 213;
 constexpr int SITE_COUNT = 260;
+constexpr int SITE_EDGES = 118;
 constexpr int CHUNK_NODES = 4096;
 
 CheckedArray<char> decimalText(SITE_COUNT, MODULE);
 
 unsigned long processorClock() { return static_cast<unsigned long>(std::clock()); }
 
-// Hangs a node below the node of its deepest dependency, making a fresh copy
-// when that variable is universal; a node without dependencies goes below
-// the root if it has a child or a clause, and stays out of the tree if not.
-void place(QbfTree *t, QbfTreeNode *n) {
-  if (n->dependenciesSize >= 1) {
-    int d = QbfTreeNode_getDeepestDependency(n);
-    if (QbFormula_getQuantifierType(t->formula, d) == 'e') {
-      QbfTreeNode *f = t->nodeForVar[static_cast<std::size_t>(d)];
-      QbfTreeNode_addDependenciesFromNode(f, n);
-      QbfTreeNode_setFather(n, f);
-    } else {
-      QbfTreeNode *copy = QbfTreeNode_new(t, 'a', d);
-      t->nodeCount++;
-      QbfTreeNode_addDependenciesFromNode(copy, n);
-      QbfTreeNode_setFather(n, copy);
-      List_insertNewNode(&t->universalCopies[static_cast<std::size_t>(d)], copy);
+// The construction in two passes.
+//
+// Every node hangs below the node (or a fresh copy, for a universal) of the
+// largest variable outside it that the clauses of its subtree mention: its
+// deepest dependency. Collecting each subtree's variables into a set and
+// merging the sets upwards, as a direct reading suggests, copies the sets at
+// every step: time quadratic in the depth for formulas whose outer variables
+// are mentioned deep down (free variables, for one). Instead:
+//
+// 1. findFathers: the variables are visited from the innermost outwards. At
+//    variable w, every subtree built so far that has a clause mentioning w
+//    (and is not w's own) has w as its deepest dependency: it is joined to
+//    w's node, or, for a universal w, gets a copy of w of its own. Subtrees
+//    are kept in a union-find structure, so that a clause's owner leads to
+//    the top of its subtree quickly; each clause variable is looked at once.
+//    This is the elimination-tree computation of sparse matrix factorisation.
+// 2. attach: the placement loop runs in the order that fixes node codes and
+//    child order (innermost variable first; the copies of a universal in the
+//    reverse order of their making), attaching each node to the father found
+//    in pass 1 and giving each copy its code as it is made.
+
+// The top of n's subtree, compressing the path on the way.
+QbfTreeNode *topOf(QbfTreeNode *n) {
+  QbfTreeNode *top = n;
+  while (top->unionFind != top) top = top->unionFind;
+  while (n->unionFind != top) {
+    QbfTreeNode *next = n->unionFind;
+    n->unionFind = top;
+    n = next;
+  }
+  return top;
+}
+
+void findFathers(QbfTree *t) {
+  QbFormula *f = t->formula;
+  const int V = QbFormula_getVarNumber(f);
+  // For every variable w, the variables whose clauses mention w (w < them):
+  // the lists, by w, of the clause owners' deepest-variable dependencies.
+  CheckedArray<std::size_t> first(SITE_EDGES, MODULE);
+  first.growTo(static_cast<std::size_t>(V) + 1, 0);
+  CheckedArray<int *> dependencies(SITE_EDGES, MODULE);
+  CheckedArray<int> dependencyCount(SITE_EDGES, MODULE);
+  dependencies.growTo(static_cast<std::size_t>(V), nullptr);
+  dependencyCount.growTo(static_cast<std::size_t>(V), 0);
+  for (int v = 1; v < V; v++) {
+    if (!QbFormula_getListOfClausesAtQuantifier(f, v)) continue;
+    int n = 0;
+    int *deps = QbFormula_getDependenciesOfClausesAttachedAtQuantifier(f, v, &n);
+    dependencies[static_cast<std::size_t>(v)] = deps;
+    dependencyCount[static_cast<std::size_t>(v)] = n - 1; // the last is v itself
+    for (int i = 0; i < n - 1; i++) first[static_cast<std::size_t>(deps[i]) + 1]++;
+  }
+  for (std::size_t w = 1; w <= static_cast<std::size_t>(V); w++) first[w] += first[w - 1];
+  CheckedArray<int> owners(SITE_EDGES, MODULE);
+  owners.growUninitialized(first[static_cast<std::size_t>(V)]);
+  {
+    CheckedArray<std::size_t> next(SITE_EDGES, MODULE);
+    next.growTo(static_cast<std::size_t>(V), 0);
+    for (std::size_t w = 0; w < static_cast<std::size_t>(V); w++) next[w] = first[w];
+    for (int v = 1; v < V; v++) {
+      int *deps = dependencies[static_cast<std::size_t>(v)];
+      for (int i = 0; i < dependencyCount[static_cast<std::size_t>(v)]; i++)
+        owners[next[static_cast<std::size_t>(deps[i])]++] = v;
+      std::free(deps);
     }
+  }
+  dependencies.release();
+  dependencyCount.release();
+
+  // The copies made so far of each universal (its clauses belong to all).
+  CheckedArray<QbfTreeNode *> copiesOf(SITE_EDGES, MODULE);
+  copiesOf.growTo(static_cast<std::size_t>(V), nullptr);
+  auto reach = [&](QbfTreeNode *owner, int w) {
+    QbfTreeNode *top = topOf(owner);
+    if (top->variable == w) return; // already joined at w
+    QbfTreeNode *father;
+    if (QbFormula_getQuantifierType(f, w) == 'e') {
+      father = t->nodeForVar[static_cast<std::size_t>(w)];
+    } else {
+      father = QbfTree_allocNode(t);
+      QbfTreeNode_init(father, t, 'a', w, false);
+      father->nextBrother = copiesOf[static_cast<std::size_t>(w)]; // a list until attached
+      copiesOf[static_cast<std::size_t>(w)] = father;
+    }
+    top->fatherToBe = father;
+    top->unionFind = father;
+  };
+  for (int w = V - 1; w >= 1; w--) {
+    for (std::size_t e = first[static_cast<std::size_t>(w)]; e < first[static_cast<std::size_t>(w) + 1]; e++) {
+      int owner = owners[e];
+      if (QbFormula_getQuantifierType(f, owner) == 'e') {
+        reach(t->nodeForVar[static_cast<std::size_t>(owner)], w);
+      } else {
+        for (QbfTreeNode *copy = copiesOf[static_cast<std::size_t>(owner)]; copy; copy = copy->nextBrother)
+          reach(copy, w);
+      }
+    }
+  }
+  // The copies' brother links served as lists; attach() sets them anew.
+  for (int v = 1; v < V; v++)
+    for (QbfTreeNode *copy = copiesOf[static_cast<std::size_t>(v)]; copy;) {
+      QbfTreeNode *next = copy->nextBrother;
+      copy->nextBrother = nullptr;
+      copy = next;
+    }
+}
+
+// Hangs a node below its father; a copy takes its code when it is made, and
+// waits among the copies of its universal to be placed in turn. A node with
+// no father goes below the root if it has a child or a clause, and stays out
+// of the tree if not.
+void place(QbfTree *t, QbfTreeNode *n) {
+  if (QbfTreeNode *father = n->fatherToBe) {
+    if (father->quantifier == 'a') {
+      if (nodeCode == INT_MAX) abnormalExit(ERR_NO_MEMORY, SITE_NODES, MODULE);
+      father->code = nodeCode++;
+      t->nodeCount++;
+      List_insertNewNode(&t->universalCopies[static_cast<std::size_t>(father->variable)], father);
+    }
+    QbfTreeNode_setFather(n, father);
   } else if (n->firstChild || n->clauseListSize >= 1) {
     QbfTreeNode_setFather(n, t->root);
+  }
+}
+
+void attach(QbfTree *t) {
+  QbFormula *f = t->formula;
+  for (int v = QbFormula_getVarNumber(f) - 1; v >= 1; v--) {
+    char type = static_cast<char>(QbFormula_getQuantifierType(f, v));
+    if (type == 'e') {
+      place(t, t->nodeForVar[static_cast<std::size_t>(v)]);
+    } else if (type == 'a') {
+      ListElem *&copies = t->universalCopies[static_cast<std::size_t>(v)];
+      while (copies) {
+        QbfTreeNode *copy = copies->data.node;
+        List_removeElemPointingToNode(&copies, copy);
+        place(t, copy);
+      }
+    }
   }
 }
 
@@ -68,19 +189,8 @@ void build(QbfTree *t) {
     t->nodeCount++;
   }
   t->root = QbfTreeNode_new(t, 'r', -1);
-  for (int v = V - 1; v >= 1; v--) {
-    char type = static_cast<char>(QbFormula_getQuantifierType(f, v));
-    if (type == 'e') {
-      place(t, t->nodeForVar[static_cast<std::size_t>(v)]);
-    } else if (type == 'a') {
-      ListElem *&copies = t->universalCopies[static_cast<std::size_t>(v)];
-      while (copies) {
-        QbfTreeNode *copy = copies->data.node;
-        List_removeElemPointingToNode(&copies, copy);
-        place(t, copy);
-      }
-    }
-  }
+  findFathers(t);
+  attach(t);
 }
 
 void addPowerOfTwo(CheckedArray<std::uint32_t> &sum, long k) {
@@ -173,7 +283,6 @@ void treeLabeling(QbfTree *t) {
   t->averageUniversalDepth = S / E;
 }
 
-void leavingNode_delete(void *, QbfTreeNode *node) { QbfTreeNode_delete(node); }
 } // namespace
 
 struct QbfTree::Chunk {
@@ -195,7 +304,6 @@ QbfTree::~QbfTree() {
 }
 
 QbfTreeNode *QbfTree_allocNode(QbfTree *t) {
-  if (nodeCode == INT_MAX) abnormalExit(ERR_NO_MEMORY, SITE_NODES, MODULE);
   if (!t->chunks || t->chunks->used == CHUNK_NODES) {
     auto *chunk = static_cast<QbfTree::Chunk *>(checkedMalloc(sizeof(QbfTree::Chunk), SITE_NODES, MODULE));
     chunk->next = t->chunks;
@@ -217,36 +325,10 @@ QbfTree *QbfTree_new(QbFormula *formula, int /*duplicatedUniversalsAllowed*/) {
   return t;
 }
 
-void QbfTree_depthFirstVisit(QbfTree *t, void *context, QbfTreeVisitAction enter, QbfTreeVisitAction leave) {
-  if (!t->root) return;
-  CheckedArray<QbfTreeNode *> stack(SITE_STACK, MODULE);
-  stack.reserve(static_cast<std::size_t>(t->nodeCount) + 1);
-  stack.push(t->root);
-  if (enter) enter(context, t->root);
-  bool descend = true; // false right after the children of the top were finished
-  while (!stack.empty()) {
-    QbfTreeNode *node = stack.back();
-    if (descend && node->firstChild) {
-      stack.push(node->firstChild);
-      if (enter) enter(context, node->firstChild);
-      continue;
-    }
-    QbfTreeNode *brother = node->nextBrother;
-    if (leave) leave(context, node);
-    if (brother) {
-      stack.back() = brother;
-      if (enter) enter(context, brother);
-      descend = true;
-    } else {
-      stack.pop();
-      descend = false;
-    }
-  }
-}
-
 void QbfTree_delete(QbfTree *t) {
   if (!t) return;
-  QbfTree_depthFirstVisit(t, nullptr, nullptr, leavingNode_delete);
+  // The nodes live in the tree's stores; only the lists of copies still
+  // waiting (none after a complete construction) go back to the pool.
   const int V = QbFormula_getVarNumber(t->formula);
   for (int v = V - 1; v >= 1; v--) {
     ListElem *&copies = t->universalCopies[static_cast<std::size_t>(v)];

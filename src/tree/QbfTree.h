@@ -67,13 +67,6 @@ const char *QbfTree_getNumberOfDisjointSubformulas(QbfTree *tree);
 // A node record from the tree's node store (used by QbfTreeNode_new).
 QbfTreeNode *QbfTree_allocNode(QbfTree *tree);
 
-// Walks every node of the tree: enter sees them in pre-order, leave in
-// post-order (children before their father, the root last); either may be
-// null. The next brother is read before leave runs, so leave may release
-// the node.
-using QbfTreeVisitAction = void (*)(void *context, QbfTreeNode *node);
-void QbfTree_depthFirstVisit(QbfTree *tree, void *context, QbfTreeVisitAction enter, QbfTreeVisitAction leave);
-
 // Prints the tree summary.
 void QbfTree_printTarnuData(QbfTree *tree);
 

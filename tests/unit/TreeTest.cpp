@@ -121,34 +121,6 @@ TEST(Measures, DComponentsAreExactBeyond32Bits) {
   }
 }
 
-TEST(Merge, ReusesTheLargerArrayWhenOneSetContainsTheOther) {
-  auto array = [](std::initializer_list<int> values) {
-    int *a = static_cast<int *>(std::malloc(sizeof(int) * std::max<std::size_t>(values.size(), 1)));
-    std::copy(values.begin(), values.end(), a);
-    return a;
-  };
-  int *a = array({2, 5}), *b = array({1, 2, 5, 9});
-  int *r = nullptr, n = -1;
-  mergeDependencyLists(a, 2, b, 4, &r, &n);
-  EXPECT_EQ(r, b);
-  EXPECT_EQ(n, 4);
-  std::free(a);
-  int *c = array({1, 2, 5, 9, 11}); // c's first four are b
-  mergeDependencyLists(c, 4, b, 4, &r, &n); // equal lengths: a counts as the shorter
-  EXPECT_EQ(r, b);
-  std::free(c);
-  int *d = array({3, 7});
-  mergeDependencyLists(d, 2, b, 4, &r, &n); // disjoint: a new array, both released
-  ASSERT_EQ(n, 6);
-  EXPECT_EQ(std::vector<int>(r, r + n), (std::vector<int>{1, 2, 3, 5, 7, 9}));
-  std::free(r);
-  int *e = array({4});
-  mergeDependencyLists(e, 0, nullptr, 0, &r, &n); // empty child set: nothing allocated
-  EXPECT_EQ(r, nullptr);
-  EXPECT_EQ(n, 0);
-  std::free(e);
-}
-
 // Random formulas of many shapes, for the invariants below.
 std::string randomFormula(std::mt19937 &rng) {
   std::uniform_int_distribution<int> pick(0, 1 << 30);
