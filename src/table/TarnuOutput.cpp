@@ -1,0 +1,739 @@
+// TarnuOutput: why the reader searches for the best reading of the whole text
+// instead of scanning it line by line.
+//
+// An item head is "\n<N>.Processing \"<path>\"...  " and the path is printed
+// verbatim: it may hold line breaks, quotes, or the text of an item end and of
+// another item head. Where a path ends therefore cannot be found by looking
+// for the closing text alone. What settles it is the rest of the output: the
+// text after the path must read as the end of an item (the summaries, a mark,
+// a parse error, an abnormal exit or nothing), followed by the next head with
+// a larger number or by the run's closing line break.
+//
+// So every place where a head may begin (a line break, a number without
+// leading zero, ".Processing \"") is a candidate, and the output is read as a
+// path through these candidates, each step being one item. The item that ends
+// at a given candidate has its body after the last "\"...  " before that
+// candidate (a body never holds that text), so each candidate has one body,
+// read once. Every reading gives one row per instance number from 1 upwards;
+// the reader takes the readings that read the most rows, then take the most
+// candidates as heads, then have the fewest unreadable rows, then keep the
+// run's closing line break (see Score). A marked item followed by a skipped
+// number is unreadable: the mark may be that of the instance that printed
+// nothing. Where two best readings differ, the instances concerned are
+// unreadable: the text cannot tell, and a wrong row is worse than none. The
+// one case no text can settle is a last item whose path itself holds the end
+// of an item and the head of the next number: it is read as two items.
+//
+// Tarnu writes every figure of a summary in one piece, and the parent prints
+// "[TIMEOUT]" or "[CRASH]" after whatever the child had flushed. A figure is
+// therefore taken when its line goes on as it should; one cut off by a mark
+// or by the end of the text before its line end is left empty. "clauses",
+// which has no line end of its own, is whole whenever anything follows it.
+
+#include "table/TarnuOutput.h"
+
+#include <algorithm>
+#include <optional>
+#include <unordered_map>
+
+const std::array<const char *, TABLE_COLUMNS> TABLE_COLUMN_NAMES = {
+    "run",          "number",          "path",         "variables",       "forall",
+    "exists",       "alternations",    "clauses",      "growing_time_ms", "components",
+    "d_components", "depth",           "exists_nodes", "forall_nodes",    "branches",
+    "delta_max",    "delta_avg",       "outcome",      "detail",          "error_line",
+    "error_module", "dot_not_written", "seconds"};
+
+namespace {
+constexpr std::string_view BANNER = "Tarnu v";
+constexpr std::string_view HELP_START = "This is Tarnu v";
+constexpr std::string_view HEAD_TITLE = ".Processing \"";
+constexpr std::string_view PATH_END = "\"...  ";
+constexpr std::string_view DOT_MARK = "[DOT FILE NOT WRITTEN: ";
+constexpr std::string_view PARSE_ERROR_MARK = "[PARSE ERROR: ";
+constexpr std::string_view TIMEOUT_MARK = "[TIMEOUT]";
+constexpr std::string_view CRASH_MARK = "[CRASH]";
+
+// The next item is looked for among the heads of the next few numbers (the
+// first few of each number, in the order of the text), the next few heads of
+// the text, and the first later head of a larger number (beyond a number that
+// has no item: an instance that printed nothing, as when its child could not
+// be started). This keeps the search linear on any text.
+constexpr long long NUMBER_SEARCH = 4;
+constexpr int SAME_NUMBER_SEARCH = 4;
+constexpr int POSITION_SEARCH = 4;
+// The most instances in a row that may have printed nothing: a number further
+// on is not taken for the next item (it guards against a path holding the
+// head of a huge number).
+constexpr long long MAX_MISSING = 100000;
+
+// ---- Small pattern matcher for the fixed texts of an item ----
+
+enum class Chars { Digits, Integer, Reason, Quoted, Average, Seconds };
+
+bool accepts(Chars chars, char c, std::size_t index) {
+  switch (chars) {
+  case Chars::Digits: return c >= '0' && c <= '9';
+  case Chars::Integer: return (c >= '0' && c <= '9') || (c == '-' && index == 0);
+  case Chars::Reason: return c != '[' && c != ']' && c != '\n' && c != '"';
+  case Chars::Quoted: return c != '"' && c != '\n';
+  case Chars::Average:
+    return (c >= '0' && c <= '9') || c == '.' || c == 'n' || c == 'a' || c == 'i' || c == 'f' ||
+           (c == '-' && index == 0);
+  case Chars::Seconds: return (c >= '0' && c <= '9') || c == '.';
+  }
+  return false;
+}
+
+// Whether a figure's text is well formed (its characters are already checked).
+bool wellFormed(Chars chars, std::string_view t) {
+  auto digits = [](std::string_view d) {
+    return !d.empty() && std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  auto decimal = [&](std::string_view d) {
+    std::size_t point = d.find('.');
+    if (point == std::string_view::npos) return digits(d);
+    return digits(d.substr(0, point)) && digits(d.substr(point + 1));
+  };
+  switch (chars) {
+  case Chars::Digits: return digits(t);
+  case Chars::Integer: return digits(t.substr(!t.empty() && t[0] == '-' ? 1 : 0));
+  case Chars::Reason:
+  case Chars::Quoted: return true;
+  case Chars::Average: {
+    std::string_view u = t.substr(!t.empty() && t[0] == '-' ? 1 : 0);
+    return u == "nan" || u == "inf" || decimal(u);
+  }
+  case Chars::Seconds: return decimal(t);
+  }
+  return false;
+}
+
+struct Element {
+  std::string_view text; // a fixed text, or empty for a field
+  Chars chars = Chars::Digits;
+  int column = -1; // where a field goes, or -1
+};
+
+enum class Match { Full, Partial, Fail };
+
+// Matches elements at s[p..]; Partial when the text ends while still
+// matching. On Fail, p is where the text stops matching. Fields are stored in
+// row (when given) only on a full match.
+Match matchElements(std::string_view s, std::size_t &p, const std::vector<Element> &elements, TableRow *row) {
+  std::vector<std::pair<int, std::string_view>> found;
+  for (const Element &e : elements) {
+    if (!e.text.empty()) {
+      std::size_t k = 0;
+      while (k < e.text.size() && p + k < s.size() && s[p + k] == e.text[k]) k++;
+      p += k;
+      if (k < e.text.size()) return p == s.size() ? Match::Partial : Match::Fail;
+    } else {
+      std::size_t q = p;
+      while (q < s.size() && accepts(e.chars, s[q], q - p)) q++;
+      if (q == s.size()) {
+        p = q;
+        return Match::Partial;
+      }
+      if (!wellFormed(e.chars, s.substr(p, q - p))) return Match::Fail;
+      if (e.column >= 0) found.emplace_back(e.column, s.substr(p, q - p));
+      p = q;
+    }
+  }
+  if (row)
+    for (auto &[column, value] : found) (*row)[static_cast<std::size_t>(column)] = std::string(value);
+  return Match::Full;
+}
+
+const std::vector<Element> ABNORMAL_EXIT = {{"[Abnormal exit due to error \"", Chars::Digits, -1},
+                                            {"", Chars::Quoted, COL_DETAIL},
+                                            {"\" at line ", Chars::Digits, -1},
+                                            {"", Chars::Integer, COL_ERROR_LINE},
+                                            {", file \"", Chars::Digits, -1},
+                                            {"", Chars::Quoted, COL_ERROR_MODULE},
+                                            {"\"]\n", Chars::Digits, -1}};
+const std::vector<Element> PARSE_ERROR = {
+    {PARSE_ERROR_MARK, Chars::Digits, -1}, {"", Chars::Reason, COL_DETAIL}, {"]", Chars::Digits, -1}};
+const std::vector<Element> TIMEOUT = {{TIMEOUT_MARK, Chars::Digits, -1}};
+const std::vector<Element> CRASH = {{CRASH_MARK, Chars::Digits, -1}};
+
+// ---- The body of an item: everything after its head ----
+
+// The text of a successful item, step by step. A step with column -2 is the
+// optional DOT mark.
+struct Step {
+  std::string_view text;
+  Chars chars;
+  int column;
+};
+constexpr int DOT_STEP = -2;
+const Step SUCCESS[] = {
+    {"\n---------QBF--------\n   variables: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_VARIABLES},
+    {"\n      FORALL: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_FORALL},
+    {"\n      EXISTS: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_EXISTS},
+    {"\nalternations: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_ALTERNATIONS},
+    {"\n     clauses: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_CLAUSES},
+    {"", Chars::Reason, DOT_STEP},
+    {"\n--------TARNU-------\nGrowing time: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_GROWING_TIME_MS},
+    {"ms\n  Components: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_COMPONENTS},
+    {"\nD-Components: ", Chars::Digits, -1},
+    {"", Chars::Digits, COL_D_COMPONENTS},
+    {"\n       Depth: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_DEPTH},
+    {"\nEXISTS nodes: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_EXISTS_NODES},
+    {"\nFORALL nodes: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_FORALL_NODES},
+    {"\n    Branches: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_BRANCHES},
+    {"\n   Delta MAX: ", Chars::Digits, -1},
+    {"", Chars::Integer, COL_DELTA_MAX},
+    {"\n   Delta AVG: ", Chars::Digits, -1},
+    {"", Chars::Average, COL_DELTA_AVG},
+    {"\n--------------------\n[OK, ", Chars::Digits, -1},
+    {"", Chars::Seconds, COL_SECONDS},
+    {"s]\n", Chars::Digits, -1},
+};
+constexpr std::size_t SUCCESS_STEPS = sizeof SUCCESS / sizeof SUCCESS[0];
+
+struct Body {
+  bool valid = false;
+  bool mark = false; // ends with "[TIMEOUT]" or "[CRASH]" from the parent
+  TableRow row;      // every column but number and path
+};
+
+bool isProperPrefixOf(std::string_view rest, std::string_view text) {
+  return rest.size() < text.size() && text.substr(0, rest.size()) == rest;
+}
+
+// Reads the text after the end of a head. When cutShort, the text is the end
+// of a capture that stops before the run did, and may stop anywhere.
+Body readBody(std::string_view s, bool cutShort) {
+  Body body;
+  TableRow &row = body.row;
+  std::size_t p = 0;
+  bool complete = false;
+  std::size_t cut = 0;
+
+  // The successful item, as far as it goes.
+  std::size_t step = 0;
+  for (; step < SUCCESS_STEPS; step++) {
+    const Step &st = SUCCESS[step];
+    if (st.column == DOT_STEP) {
+      // Optional: only text that begins like the mark is taken for it.
+      if (p < s.size() && s[p] == '[' && (p + 1 == s.size() || s[p + 1] == 'D')) {
+        std::size_t q = p;
+        TableRow dot;
+        Match m = matchElements(s, q, {{DOT_MARK}, {"", Chars::Reason, COL_DOT_NOT_WRITTEN}, {"]"}}, &dot);
+        if (m != Match::Full) {
+          cut = q; // a mark or an abnormal exit may begin where the DOT mark stops
+          break;
+        }
+        row[COL_DOT_NOT_WRITTEN] = dot[COL_DOT_NOT_WRITTEN];
+        p = q;
+      }
+      continue;
+    }
+    if (!st.text.empty()) {
+      std::size_t k = 0;
+      while (k < st.text.size() && p + k < s.size() && s[p + k] == st.text[k]) k++;
+      if (k < st.text.size()) {
+        cut = p + k;
+        // "[OK, " against "[CRASH]": the other text begins at the bracket.
+        if (k > 0 && st.text[k - 1] == '[') cut--;
+        break;
+      }
+      p += k;
+      continue;
+    }
+    std::size_t q = p;
+    while (q < s.size() && accepts(st.chars, s[q], q - p)) q++;
+    std::string_view figure = s.substr(p, q - p);
+    // Whole only when its line goes on; "clauses" has no line end of its
+    // own and is printed and flushed in one piece with the formula summary.
+    // Anything else after the figure's characters begins there, and the
+    // figure, which it may have cut, is not taken.
+    bool whole = q < s.size() && !figure.empty() && wellFormed(st.chars, figure) &&
+                 (st.column == COL_CLAUSES || s[q] == SUCCESS[step + 1].text[0]);
+    if (!whole) {
+      cut = q;
+      break;
+    }
+    row[static_cast<std::size_t>(st.column)] = std::string(figure);
+    p = q;
+  }
+  if (step == SUCCESS_STEPS) {
+    complete = true;
+    cut = p;
+  }
+
+  std::string_view rest = s.substr(cut);
+  const char *outcome = nullptr;
+
+  // What follows the child's own text: nothing, a parse error (right after
+  // the head), an abnormal exit; then possibly the parent's mark.
+  std::size_t q = cut;
+  bool childEnded = false;
+  if (cut == 0 && rest.substr(0, PARSE_ERROR_MARK.size()) == PARSE_ERROR_MARK) {
+    Match m = matchElements(s, q, PARSE_ERROR, &row);
+    if (m == Match::Fail) return body;
+    if (m == Match::Partial) {
+      if (!cutShort) return body;
+      outcome = "incomplete";
+      q = s.size();
+    } else {
+      outcome = "parse-error";
+      childEnded = true;
+    }
+  } else if (rest.substr(0, 2) == "[A") {
+    Match m = matchElements(s, q, ABNORMAL_EXIT, &row);
+    if (m == Match::Fail) return body;
+    if (m == Match::Partial) {
+      if (!cutShort) return body;
+      outcome = "incomplete";
+      q = s.size();
+    } else {
+      outcome = "abnormal-exit";
+      childEnded = true;
+    }
+  } else if (rest.empty()) {
+    if (complete)
+      outcome = "ok";
+    else if (cut == 0 || cutShort)
+      outcome = "incomplete";
+    else
+      return body;
+  } else {
+    childEnded = complete;
+  }
+
+  // The parent's mark, or (in a capture cut short) the beginning of one.
+  std::string_view tail = s.substr(q);
+  if (!tail.empty()) {
+    if (tail == TIMEOUT_MARK || tail == CRASH_MARK) {
+      outcome = tail == TIMEOUT_MARK ? "timeout" : "crash";
+      body.mark = true;
+    } else if (cutShort && (isProperPrefixOf(tail, TIMEOUT_MARK) || isProperPrefixOf(tail, CRASH_MARK) ||
+                            (!childEnded && isProperPrefixOf(tail, PARSE_ERROR_MARK)))) {
+      outcome = "incomplete";
+    } else {
+      return body;
+    }
+  }
+  if (!outcome) outcome = complete ? "ok" : "incomplete";
+  row[COL_OUTCOME] = outcome;
+  body.valid = true;
+  return body;
+}
+
+// Whether t is the beginning of an item head and no more: "\n", maybe a
+// number, maybe the beginning of the title.
+bool isHeadBeginning(std::string_view t) {
+  if (t.empty() || t[0] != '\n') return false;
+  std::size_t i = 1;
+  if (i < t.size()) {
+    if (t[i] < '1' || t[i] > '9') return false;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') i++;
+  }
+  std::string_view r = t.substr(i);
+  return r.size() < HEAD_TITLE.size() && HEAD_TITLE.substr(0, r.size()) == r;
+}
+
+// Reads the text between a path end and the next head or the end of the run.
+// A capture cut short may stop inside the head of the next item: the item
+// before it then ended as a whole.
+Body readItemEnd(std::string_view s, bool cutShort) {
+  if (cutShort) {
+    std::size_t lineBreak = s.rfind('\n');
+    if (lineBreak != std::string_view::npos && isHeadBeginning(s.substr(lineBreak))) {
+      Body whole = readBody(s.substr(0, lineBreak), false);
+      if (whole.valid) return whole;
+    }
+  }
+  return readBody(s, cutShort);
+}
+
+// ---- Candidates and the search for the best reading ----
+
+struct Head {
+  std::size_t pos;       // its opening line break
+  std::size_t pathStart; // first byte of the path
+  long long number;
+};
+
+// How good a reading is, compared in this order: more rows read; more heads
+// taken as heads (a path that swallows the head of a later item is the
+// worse reading of the two, even when that item is unreadable); fewer
+// unreadable rows; the run's closing line break found.
+struct Score {
+  long long read = 0;   // rows read
+  long long heads = 0;  // candidates taken as the heads of items
+  long long unread = 0; // rows unreadable
+  int cut = 0;          // 1 when the reading ends without the run's closing line break
+};
+
+Score operator+(Score a, Score b) { return {a.read + b.read, a.heads + b.heads, a.unread + b.unread, a.cut + b.cut}; }
+bool operator==(Score a, Score b) {
+  return a.read == b.read && a.heads == b.heads && a.unread == b.unread && a.cut == b.cut;
+}
+bool better(Score a, Score b) {
+  if (a.read != b.read) return a.read > b.read;
+  if (a.heads != b.heads) return a.heads > b.heads;
+  if (a.unread != b.unread) return a.unread < b.unread;
+  return a.cut < b.cut;
+}
+
+enum class Why { None, NotAnItem, CutInHead, MarkBeforeGap, BannerJunk };
+
+struct Edge {
+  int target;
+  Score score;
+  bool valid; // the item reads (or, from the start, the banner ends cleanly)
+  Why why;    // why the item's row is unreadable
+};
+
+class Reader {
+public:
+  explicit Reader(std::string_view text) : text_(text) {}
+
+  TarnuTable run() {
+    if (!findBanner()) return std::move(table_);
+    table_.runFound = true;
+    findCandidates();
+    search();
+    walk();
+    return std::move(table_);
+  }
+
+private:
+  std::string_view text_;
+  TarnuTable table_;
+  std::size_t bannerEnd_ = 0;
+  std::vector<Head> heads_;
+  std::vector<std::size_t> pathEnds_;
+  std::unordered_map<long long, std::vector<int>> byNumber_;
+  std::vector<int> nextLarger_; // per head: the first later head of a larger number, or -1
+  std::vector<std::optional<Body>> bodies_;
+  std::vector<Score> best_;
+  int endNormal_ = 0, endCut_ = 0, start_ = 0;
+
+  bool isHead(int node) const { return node >= 0 && node < static_cast<int>(heads_.size()); }
+  bool isEnd(int node) const { return node == endNormal_ || node == endCut_; }
+
+  bool findBanner() {
+    std::size_t at;
+    if (text_.substr(0, BANNER.size()) == BANNER) {
+      at = 0;
+    } else if (text_.substr(0, HELP_START.size()) == HELP_START) {
+      // Options without a path: the help text, then the banner on a line of its own.
+      std::size_t found = text_.find(std::string("\n").append(BANNER));
+      if (found == std::string_view::npos) return false;
+      at = found + 1;
+    } else {
+      return false;
+    }
+    std::size_t lineBreak = text_.find('\n', at);
+    bannerEnd_ = lineBreak == std::string_view::npos ? text_.size() : lineBreak;
+    return true;
+  }
+
+  void findCandidates() {
+    for (std::size_t p = text_.find('\n', bannerEnd_); p != std::string_view::npos; p = text_.find('\n', p + 1)) {
+      std::size_t q = p + 1;
+      if (q >= text_.size() || text_[q] < '1' || text_[q] > '9') continue;
+      long long number = 0;
+      bool tooLong = false;
+      while (q < text_.size() && text_[q] >= '0' && text_[q] <= '9') {
+        if (number > 100000000000000LL) tooLong = true;
+        number = number * 10 + (text_[q] - '0');
+        q++;
+        if (tooLong) break;
+      }
+      if (tooLong || text_.substr(q, HEAD_TITLE.size()) != HEAD_TITLE) continue;
+      byNumber_[number].push_back(static_cast<int>(heads_.size()));
+      heads_.push_back({p, q + HEAD_TITLE.size(), number});
+    }
+    for (std::size_t p = text_.find(PATH_END, bannerEnd_); p != std::string_view::npos; p = text_.find(PATH_END, p + 1))
+      pathEnds_.push_back(p);
+    const int m = static_cast<int>(heads_.size());
+    nextLarger_.assign(static_cast<std::size_t>(m), -1);
+    std::vector<int> stack; // later heads, their numbers rising from the top
+    for (int i = m - 1; i >= 0; i--) {
+      while (!stack.empty() &&
+             heads_[static_cast<std::size_t>(stack.back())].number <= heads_[static_cast<std::size_t>(i)].number)
+        stack.pop_back();
+      if (!stack.empty()) nextLarger_[static_cast<std::size_t>(i)] = stack.back();
+      stack.push_back(i);
+    }
+    endNormal_ = m;
+    endCut_ = m + 1;
+    start_ = m + 2;
+    bodies_.resize(static_cast<std::size_t>(m) + 2);
+  }
+
+  // Where the body of the item that ends at the target ends.
+  std::optional<std::size_t> bodyEnd(int target) const {
+    if (isHead(target)) return heads_[static_cast<std::size_t>(target)].pos;
+    if (target == endCut_) return text_.size();
+    if (!text_.empty() && text_.back() == '\n' && text_.size() - 1 >= bannerEnd_) return text_.size() - 1;
+    return std::nullopt;
+  }
+
+  // The path end of the item that ends at the target: the last "\"...  "
+  // that ends before the target's body end.
+  std::optional<std::size_t> pathEndBefore(std::size_t end) const {
+    auto it = std::upper_bound(pathEnds_.begin(), pathEnds_.end(), end,
+                               [](std::size_t e, std::size_t p) { return e < p + PATH_END.size(); });
+    if (it == pathEnds_.begin()) return std::nullopt;
+    return *(it - 1);
+  }
+
+  const Body *body(int target) {
+    std::optional<Body> &slot = bodies_[static_cast<std::size_t>(target)];
+    if (!slot) {
+      std::optional<std::size_t> end = bodyEnd(target);
+      std::optional<std::size_t> pathEnd = end ? pathEndBefore(*end) : std::nullopt;
+      if (!end || !pathEnd) {
+        slot = Body{};
+      } else {
+        std::size_t from = *pathEnd + PATH_END.size();
+        slot = readItemEnd(text_.substr(from, *end - from), target == endCut_);
+      }
+    }
+    return &*slot;
+  }
+
+  std::vector<Edge> edgesFrom(int node) {
+    std::vector<Edge> edges;
+    std::vector<int> targets;
+    auto addTarget = [&](int t) {
+      if (std::find(targets.begin(), targets.end(), t) == targets.end()) targets.push_back(t);
+    };
+    if (node == start_) {
+      auto first = std::lower_bound(heads_.begin(), heads_.end(), bannerEnd_,
+                                    [](const Head &h, std::size_t p) { return h.pos < p; });
+      if (first != heads_.end()) addTarget(static_cast<int>(first - heads_.begin()));
+      if (auto it = byNumber_.find(1); it != byNumber_.end())
+        for (std::size_t k = 0; k < it->second.size() && k < SAME_NUMBER_SEARCH; k++) addTarget(it->second[k]);
+      if (bodyEnd(endNormal_)) addTarget(endNormal_);
+      addTarget(endCut_);
+      for (int t : targets) {
+        std::size_t at = isHead(t) ? heads_[static_cast<std::size_t>(t)].pos : *bodyEnd(t);
+        long long missing = isHead(t) ? heads_[static_cast<std::size_t>(t)].number - 1 : 0;
+        if (missing > MAX_MISSING) continue;
+        bool clean = at == bannerEnd_;
+        edges.push_back({t, Score{0, 0, missing + (clean ? 0 : 1), t == endCut_ ? 1 : 0}, clean,
+                         clean ? Why::None : Why::BannerJunk});
+      }
+      return edges;
+    }
+    const Head &h = heads_[static_cast<std::size_t>(node)];
+    for (long long n = h.number + 1; n <= h.number + NUMBER_SEARCH; n++)
+      if (auto it = byNumber_.find(n); it != byNumber_.end()) {
+        auto first = std::upper_bound(it->second.begin(), it->second.end(), node);
+        for (int k = 0; k < SAME_NUMBER_SEARCH && first != it->second.end(); k++, first++) addTarget(*first);
+      }
+    const int m = static_cast<int>(heads_.size());
+    for (int t = node + 1; t < m && t <= node + POSITION_SEARCH; t++)
+      if (heads_[static_cast<std::size_t>(t)].number > h.number) addTarget(t);
+    if (int t = nextLarger_[static_cast<std::size_t>(node)]; t >= 0) addTarget(t);
+    if (bodyEnd(endNormal_)) addTarget(endNormal_);
+    addTarget(endCut_);
+    for (int t : targets) {
+      long long missing = isHead(t) ? heads_[static_cast<std::size_t>(t)].number - h.number - 1 : 0;
+      if (missing > MAX_MISSING) continue;
+      std::optional<std::size_t> end = bodyEnd(t);
+      std::optional<std::size_t> pathEnd = end ? pathEndBefore(*end) : std::nullopt;
+      const Body *b = body(t);
+      int cut = t == endCut_ ? 1 : 0;
+      if (pathEnd && *pathEnd >= h.pathStart && b->valid) {
+        bool readable = !(missing > 0 && b->mark);
+        edges.push_back({t, Score{readable ? 1 : 0, 1, missing + (readable ? 0 : 1), cut}, true,
+                         readable ? Why::None : Why::MarkBeforeGap});
+      } else {
+        bool cutInHead = t == endCut_ && !(pathEnd && *pathEnd >= h.pathStart);
+        edges.push_back({t, Score{0, 1, missing + 1, cut}, false, cutInHead ? Why::CutInHead : Why::NotAnItem});
+      }
+    }
+    return edges;
+  }
+
+  void search() {
+    best_.assign(heads_.size() + 3, Score{});
+    for (int node = static_cast<int>(heads_.size()) - 1; node >= 0; node--)
+      best_[static_cast<std::size_t>(node)] = bestOf(node);
+    best_[static_cast<std::size_t>(start_)] = bestOf(start_);
+  }
+
+  Score bestOf(int node) {
+    std::optional<Score> best;
+    for (const Edge &e : edgesFrom(node)) {
+      Score total = e.score + best_[static_cast<std::size_t>(e.target)];
+      if (!best || better(total, *best)) best = total;
+    }
+    return *best; // every node has an edge to the end of the text
+  }
+
+  std::vector<Edge> optimalEdges(int node) {
+    std::vector<Edge> optimal;
+    for (const Edge &e : edgesFrom(node))
+      if (e.score + best_[static_cast<std::size_t>(e.target)] == best_[static_cast<std::size_t>(node)])
+        optimal.push_back(e);
+    return optimal;
+  }
+
+  // ---- Rows ----
+
+  void problem(std::string line) { table_.problems.push_back(std::move(line)); }
+  static std::string item(long long n) { return "item " + std::to_string(n) + ": unreadable: "; }
+
+  void unreadableRow(long long number) {
+    TableRow row;
+    row[COL_NUMBER] = std::to_string(number);
+    row[COL_OUTCOME] = "unreadable";
+    table_.rows.push_back(std::move(row));
+    table_.unreadable++;
+  }
+
+  void missingRows(long long from, long long to) {
+    for (long long n = from; n <= to; n++) {
+      problem(item(n) + "the output has no item with this number");
+      unreadableRow(n);
+    }
+  }
+
+  void emit(int node, const Edge &e) {
+    if (node == start_) {
+      if (!e.valid) problem("the text after the version banner does not read as an item");
+      if (isHead(e.target)) missingRows(1, heads_[static_cast<std::size_t>(e.target)].number - 1);
+      return;
+    }
+    const Head &h = heads_[static_cast<std::size_t>(node)];
+    if (e.valid && e.why == Why::None) {
+      TableRow row = body(e.target)->row;
+      row[COL_NUMBER] = std::to_string(h.number);
+      std::size_t pathEnd = *pathEndBefore(*bodyEnd(e.target));
+      row[COL_PATH] = std::string(text_.substr(h.pathStart, pathEnd - h.pathStart));
+      table_.rows.push_back(std::move(row));
+    } else {
+      if (e.why == Why::MarkBeforeGap)
+        problem(item(h.number) + "the numbers skip after it, so its closing mark may be that of a later instance");
+      else if (e.why == Why::CutInHead)
+        problem(item(h.number) + "the output stops inside its head");
+      else
+        problem(item(h.number) + "its text does not read as an item of Tarnu's output");
+      unreadableRow(h.number);
+    }
+    if (isHead(e.target)) missingRows(h.number + 1, heads_[static_cast<std::size_t>(e.target)].number - 1);
+  }
+
+  int rank(int node) const { return node == start_ ? -1 : node; }
+
+  // Several best readings leave this node: every instance up to the next
+  // node that all of them pass through is unreadable.
+  int ambiguousRegion(int node) {
+    const int total = static_cast<int>(heads_.size()) + 2;
+    std::vector<char> reachable(static_cast<std::size_t>(total), 0);
+    int furthest = -1;
+    int merge = -1;
+    long long highest = node == start_ ? 0 : heads_[static_cast<std::size_t>(node)].number;
+    auto spread = [&](int from) {
+      for (const Edge &e : optimalEdges(from)) {
+        reachable[static_cast<std::size_t>(e.target)] = 1;
+        furthest = std::max(furthest, rank(e.target));
+      }
+    };
+    spread(node);
+    for (int r = rank(node) + 1; r < total; r++) {
+      if (!reachable[static_cast<std::size_t>(r)]) continue;
+      if (r >= furthest) {
+        merge = r;
+        break;
+      }
+      if (isHead(r)) highest = std::max(highest, heads_[static_cast<std::size_t>(r)].number);
+      spread(r);
+    }
+    long long from = node == start_ ? 1 : heads_[static_cast<std::size_t>(node)].number;
+    long long to = merge >= 0 && isHead(merge) ? heads_[static_cast<std::size_t>(merge)].number - 1 : highest;
+    if (to >= from) {
+      std::string which =
+          to > from ? "items " + std::to_string(from) + " to " + std::to_string(to) : "item " + std::to_string(from);
+      problem(which + ": unreadable: the output reads in more than one way (a path may hold the text of an item "
+                      "end and of an item head)");
+      for (long long n = from; n <= to; n++) unreadableRow(n);
+    }
+    if (merge < 0) {
+      table_.cutShort = best_[static_cast<std::size_t>(node)].cut > 0;
+      return -1;
+    }
+    return merge;
+  }
+
+  void walk() {
+    int node = start_;
+    while (node >= 0 && !isEnd(node)) {
+      std::vector<Edge> optimal = optimalEdges(node);
+      if (optimal.size() == 1) {
+        emit(node, optimal[0]);
+        node = optimal[0].target;
+      } else {
+        node = ambiguousRegion(node);
+      }
+    }
+    if (node == endCut_) table_.cutShort = true;
+    if (table_.cutShort) problem("the output stops before the end of the run");
+  }
+};
+} // namespace
+
+namespace {
+// Where a further run begins: its banner, ending with ")", followed by the
+// first head, by the end of an empty run, or by nothing. The run before ends
+// with its closing line break, or stops anywhere when it was cut short (a run
+// interrupted, and a new one written after it).
+bool beginsRun(std::string_view text, std::size_t at) {
+  std::size_t lineBreak = text.find('\n', at);
+  std::string_view banner = text.substr(at, lineBreak == std::string_view::npos ? text.size() - at : lineBreak - at);
+  if (banner.back() != ')') return false;
+  if (lineBreak == std::string_view::npos) return true;
+  std::string_view after = text.substr(lineBreak + 1);
+  return after.empty() || after.substr(0, 1 + HEAD_TITLE.size()) == std::string("1").append(HEAD_TITLE) ||
+         after.substr(0, BANNER.size()) == BANNER;
+}
+} // namespace
+
+TarnuTable TarnuOutput_read(std::string_view text) {
+  // The first run may begin with the help text, whose first line holds the banner too.
+  std::size_t first = 0;
+  if (text.substr(0, HELP_START.size()) == HELP_START) {
+    std::size_t found = text.find(std::string("\n").append(BANNER));
+    first = found == std::string_view::npos ? text.size() : found + 1;
+  }
+  std::vector<std::size_t> starts = {0};
+  for (std::size_t p = text.find(BANNER, first + 1); p != std::string_view::npos; p = text.find(BANNER, p + 1))
+    if (beginsRun(text, p)) starts.push_back(p);
+  TarnuTable all;
+  for (std::size_t k = 0; k < starts.size(); k++) {
+    std::size_t end = k + 1 < starts.size() ? starts[k + 1] : text.size();
+    TarnuTable one = Reader(text.substr(starts[k], end - starts[k])).run();
+    if (!one.runFound) return all; // only the first can lack a banner
+    all.runFound = true;
+    all.runs++;
+    all.cutShort = all.cutShort || one.cutShort;
+    all.unreadable += one.unreadable;
+    std::string run = std::to_string(k + 1);
+    for (TableRow &row : one.rows) {
+      row[COL_RUN] = run;
+      all.rows.push_back(std::move(row));
+    }
+    for (std::string &line : one.problems)
+      all.problems.push_back(starts.size() > 1 ? "run " + run + ": " + line : line);
+  }
+  return all;
+}
