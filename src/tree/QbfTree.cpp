@@ -48,13 +48,20 @@ unsigned long processorClock() { return static_cast<unsigned long>(std::clock())
 //    reverse order of their making), attaching each node to the father found
 //    in pass 1 and giving each copy its code as it is made.
 
+// During the first pass a node's father field is its union-find link (null
+// at the top of a subtree), its nextBrother the father it will have, and a
+// copy's firstChild the next copy of the same universal (see QbfTreeNode.h).
+QbfTreeNode *&unionFindOf(QbfTreeNode *n) { return n->father; }
+QbfTreeNode *&fatherToBeOf(QbfTreeNode *n) { return n->nextBrother; }
+QbfTreeNode *&nextCopyOf(QbfTreeNode *n) { return n->firstChild; }
+
 // The top of n's subtree, compressing the path on the way.
 QbfTreeNode *topOf(QbfTreeNode *n) {
   QbfTreeNode *top = n;
-  while (top->unionFind != top) top = top->unionFind;
-  while (n->unionFind != top) {
-    QbfTreeNode *next = n->unionFind;
-    n->unionFind = top;
+  while (unionFindOf(top)) top = unionFindOf(top);
+  while (n != top) {
+    QbfTreeNode *next = unionFindOf(n);
+    if (next != top) unionFindOf(n) = top;
     n = next;
   }
   return top;
@@ -108,11 +115,11 @@ void findFathers(QbfTree *t) {
     } else {
       father = QbfTree_allocNode(t);
       QbfTreeNode_init(father, t, 'a', w, false);
-      father->nextBrother = copiesOf[static_cast<std::size_t>(w)]; // a list until attached
+      nextCopyOf(father) = copiesOf[static_cast<std::size_t>(w)];
       copiesOf[static_cast<std::size_t>(w)] = father;
     }
-    top->fatherToBe = father;
-    top->unionFind = father;
+    fatherToBeOf(top) = father;
+    unionFindOf(top) = father;
   };
   for (int w = V - 1; w >= 1; w--) {
     for (std::size_t e = first[static_cast<std::size_t>(w)]; e < first[static_cast<std::size_t>(w) + 1]; e++) {
@@ -120,16 +127,16 @@ void findFathers(QbfTree *t) {
       if (QbFormula_getQuantifierType(f, owner) == 'e') {
         reach(t->nodeForVar[static_cast<std::size_t>(owner)], w);
       } else {
-        for (QbfTreeNode *copy = copiesOf[static_cast<std::size_t>(owner)]; copy; copy = copy->nextBrother)
+        for (QbfTreeNode *copy = copiesOf[static_cast<std::size_t>(owner)]; copy; copy = nextCopyOf(copy))
           reach(copy, w);
       }
     }
   }
-  // The copies' brother links served as lists; attach() sets them anew.
+  // The copies' child links served as lists; attach() makes them children.
   for (int v = 1; v < V; v++)
     for (QbfTreeNode *copy = copiesOf[static_cast<std::size_t>(v)]; copy;) {
-      QbfTreeNode *next = copy->nextBrother;
-      copy->nextBrother = nullptr;
+      QbfTreeNode *next = nextCopyOf(copy);
+      nextCopyOf(copy) = nullptr;
       copy = next;
     }
 }
@@ -139,7 +146,10 @@ void findFathers(QbfTree *t) {
 // no father goes below the root if it has a child or a clause, and stays out
 // of the tree if not.
 void place(QbfTree *t, QbfTreeNode *n) {
-  if (QbfTreeNode *father = n->fatherToBe) {
+  QbfTreeNode *father = fatherToBeOf(n);
+  n->father = nullptr; // the first pass's union-find link
+  n->nextBrother = nullptr;
+  if (father) {
     if (father->quantifier == 'a') {
       if (nodeCode == INT_MAX) abnormalExit(ERR_NO_MEMORY, SITE_NODES, MODULE);
       father->code = nodeCode++;

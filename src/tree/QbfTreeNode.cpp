@@ -14,8 +14,6 @@ void QbfTreeNode_init(QbfTreeNode *node, QbfTree *tree, char quantifier, int var
   node->father = node->firstChild = node->nextBrother = nullptr;
   node->clauseListSize = 0;
   node->clauses = nullptr;
-  node->unionFind = node;
-  node->fatherToBe = nullptr;
   if (variable < 1) return;
   node->clauses = QbFormula_getListOfClausesAtQuantifier(QbfTree_getQbFormula(tree), variable);
   for (QbfClause *c = node->clauses; c; c = QbfClause_getNextAtQuantifier(c)) node->clauseListSize++;

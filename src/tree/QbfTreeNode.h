@@ -9,19 +9,20 @@
 struct QbfClause;
 struct QbfTree;
 
+// 48 bytes: trees have millions of nodes and every walk reads them all. While
+// the tree is being built (QbfTree.cpp), three links serve other purposes
+// until each node is attached: father is the node's union-find link,
+// nextBrother the father it will be attached to, and a copy's firstChild
+// links the copies of its universal made so far.
 struct QbfTreeNode {
   int code;            // unique in the process, from nodeCode; names the node in DOT
-  char quantifier;     // 'e', 'a' or 'r'
   int variable;        // internal code; -1 for the root
+  int clauseListSize;
+  char quantifier;     // 'e', 'a' or 'r'
   QbfTreeNode *father;
   QbfTreeNode *firstChild;
   QbfTreeNode *nextBrother;
-  int clauseListSize;
   QbfClause *clauses;  // the formula's list of clauses attached at variable
-  // Construction only: the node's representative in the union-find over
-  // the subtrees built so far, and the node it will be attached to.
-  QbfTreeNode *unionFind;
-  QbfTreeNode *fatherToBe;
 };
 
 // Process-wide counter of nodes created; never reset within an instance.

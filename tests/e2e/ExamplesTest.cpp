@@ -19,14 +19,18 @@ std::string golden(const std::string &name) { return readFile(test::sourceDir() 
 
 std::vector<std::string> exampleNames() {
   std::vector<std::string> names;
-  for (const auto &entry : std::filesystem::directory_iterator(test::sourceDir() + "/examples"))
-    names.push_back(entry.path().filename());
+  for (const auto &entry : std::filesystem::directory_iterator(test::sourceDir() + "/examples")) {
+    std::string name = entry.path().filename();
+    if (name.ends_with(".qdimacs") || name.ends_with(".qcnf")) names.push_back(name);
+  }
   std::sort(names.begin(), names.end());
   return names;
 }
 
 void copyExamples(const ScratchDir &dir) {
-  std::filesystem::copy(test::sourceDir() + "/examples", dir.file("examples"));
+  std::filesystem::create_directory(dir.file("examples"));
+  for (const std::string &name : exampleNames())
+    std::filesystem::copy(test::sourceDir() + "/examples/" + name, dir.file("examples/" + name));
 }
 
 // Graphviz must accept the file. Where it is not installed the check is

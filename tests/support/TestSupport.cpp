@@ -12,6 +12,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -119,6 +120,11 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
     close(outPipe[1]);
     close(errPipe[0]);
     close(errPipe[1]);
+    if (options.addressSpaceLimit) {
+      struct rlimit limit;
+      limit.rlim_cur = limit.rlim_max = options.addressSpaceLimit;
+      setrlimit(RLIMIT_AS, &limit);
+    }
     if (options.unprivileged && geteuid() == 0 && (setgid(NOBODY) != 0 || setuid(NOBODY) != 0)) _exit(124);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(125);
     std::vector<char *> argv;
@@ -160,6 +166,8 @@ std::string maskVarying(const std::string &output) {
   masked = std::regex_replace(masked, growing, "Growing time: Xms");
   return std::regex_replace(masked, ok, "[OK, Xs]");
 }
+
+bool sanitized() { return std::getenv("TARNU_SANITIZED") != nullptr; }
 
 std::string sourceDir() { return TARNU_SOURCE_DIR; }
 std::string tarnuBinary() { return TARNU_BINARY; }

@@ -39,6 +39,8 @@ struct RunOptions {
   std::string cwd;          // working directory; empty: the current one
   bool unprivileged = false; // run as "nobody" when the tests run as root,
                             // so that file permissions apply
+  // Limit of the address space of the program, in bytes (0: none).
+  unsigned long long addressSpaceLimit = 0;
   // Called with the program's process id while it runs (for signals).
   void (*whileRunning)(int pid, void *context) = nullptr;
   void *context = nullptr;
@@ -56,6 +58,10 @@ RunResult runTarnu(const std::vector<std::string> &args, const RunOptions &optio
 int unprivilegedUid();
 // Makes the path and everything below it readable and writable for all.
 void openUp(const std::string &path);
+
+// True in a build with AddressSanitizer (set by the test script): such a
+// program needs far more address space and time.
+bool sanitized();
 
 // Replaces the build date of the banner by "DATE", the milliseconds of
 // "Growing time" and the seconds of "[OK, ...s]" by "X".
