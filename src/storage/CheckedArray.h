@@ -24,6 +24,7 @@ public:
   T &operator[](std::size_t i) { return data_[i]; }
   const T &operator[](std::size_t i) const { return data_[i]; }
   T *data() { return data_; }
+  const T *data() const { return data_; }
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
 

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 #include "formula/QbFormula.h"
@@ -22,26 +23,31 @@ namespace {
 constexpr const char *MODULE = "QbfTree";
 constexpr int SITE_WRITER = 401;
 constexpr std::size_t BUFFER_BYTES = std::size_t{64} << 10;
+constexpr std::size_t LABEL_PIECE = 16000;
 constexpr const char *UNIVERSAL_COLOUR = "#FF8877";
 constexpr const char *EXISTENTIAL_COLOUR = "#DDFFBB";
 
-class DotWriter {
+// Text being composed: the statements on their way to the file, or a label.
+class TextBuffer {
 public:
-  DotWriter(FILE *file, QbFormula *formula, bool detailed)
-      : file_(file), formula_(formula), detailed_(detailed), buffer_(SITE_WRITER, MODULE) {
-    buffer_.growUninitialized(BUFFER_BYTES);
-    out_ = buffer_.data();
+  TextBuffer() : bytes_(SITE_WRITER, MODULE) {}
+  const char *data() const { return bytes_.data(); }
+  std::size_t size() const { return used_; }
+  void clear() { used_ = 0; }
+  // Room for n more bytes; returns where they go (commit with advance).
+  char *room(std::size_t n) {
+    if (bytes_.size() - used_ < n) bytes_.growUninitialized(std::max(2 * bytes_.size(), used_ + n));
+    return bytes_.data() + used_;
   }
-  ~DotWriter() { flush(); }
-
-  void text(const char *s) {
-    std::size_t n = std::strlen(s);
-    room(n);
-    std::memcpy(out_, s, n);
-    out_ += n;
+  void advance(std::size_t n) { used_ += n; }
+  void text(const char *s, std::size_t n) {
+    std::memcpy(room(n), s, n);
+    used_ += n;
   }
+  void text(const char *s) { text(s, std::strlen(s)); }
+  void character(char ch) { *room(1) = ch, used_++; }
   void number(int value) {
-    room(12);
+    char *out = room(12);
     char digits[12];
     unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
     int n = 0;
@@ -49,122 +55,158 @@ public:
       digits[n++] = static_cast<char>('0' + magnitude % 10);
       magnitude /= 10;
     } while (magnitude);
-    if (value < 0) *out_++ = '-';
-    while (n) *out_++ = digits[--n];
+    char *at = out;
+    if (value < 0) *at++ = '-';
+    while (n) *at++ = digits[--n];
+    used_ += static_cast<std::size_t>(at - out);
   }
-  void character(char ch) {
-    room(1);
-    *out_++ = ch;
-  }
+
+private:
+  CheckedArray<char> bytes_;
+  std::size_t used_ = 0;
+};
+
+class DotWriter {
+public:
+  DotWriter(FILE *file, QbFormula *formula, bool detailed) : file_(file), formula_(formula), detailed_(detailed) {}
+  ~DotWriter() { flush(); }
+
+  void text(const char *s) { out_.text(s); }
 
   int input(const QbfTreeNode *n) { return QbFormula_litCodeToOriginalLitCode(formula_, n->variable); }
   static const char *colour(const QbfTreeNode *n) { return n->quantifier == 'a' ? UNIVERSAL_COLOUR : EXISTENTIAL_COLOUR; }
   static bool isRoot(const QbfTreeNode *n) { return n->variable <= 0; }
 
   void circle(const QbfTreeNode *n) {
-    if (isRoot(n)) return text("root [label = \"and\"];\n");
-    text("n");
-    number(n->code);
-    text(" [label = \"");
-    character(n->quantifier);
-    number(input(n));
-    text("\" shape=\"circle\" style=\"filled\" color=\"");
-    text(colour(n));
-    text("\"];\n");
+    if (isRoot(n)) {
+      out_.text("root [label = \"and\"];\n");
+      return statementDone();
+    }
+    out_.character('n');
+    out_.number(n->code);
+    out_.text(" [label = \"");
+    out_.character(n->quantifier);
+    out_.number(input(n));
+    out_.text("\" shape=\"circle\" style=\"filled\" color=\"");
+    out_.text(colour(n));
+    out_.text("\"];\n");
+    statementDone();
   }
 
   // One statement for the chain of length L starting at n.
   void octagon(const QbfTreeNode *n, int length) {
-    text("n");
-    number(n->code);
-    text(" [label = \"");
-    character(n->quantifier);
-    number(input(n));
+    out_.character('n');
+    out_.number(n->code);
+    out_.text(" [label = \"");
+    label_.clear();
+    label_.character(n->quantifier);
+    label_.number(input(n));
     const double radius = std::sqrt(length / 3.1415926535);
     const double radius2 = radius * radius;
     double y = radius, rowEnd = 0.0;
     int i = 1;
     for (const QbfTreeNode *k = n->firstChild; i < length; k = k->firstChild) {
       i++;
-      character(' ');
-      number(input(k));
+      label_.character(' ');
+      label_.number(input(k));
       if (i >= rowEnd) {
-        text("\\n");
+        label_.text("\\n", 2);
         y -= 1.0;
         double chord = radius2 - y * y;
         rowEnd += 2.0 * std::sqrt(chord > 0.0 ? chord : 0.0);
       }
     }
-    text("\" shape=\"octagon\" style=\"filled\" color=\"");
-    text(colour(n));
-    text("\"];\n");
+    emitLabel();
+    out_.text("\" shape=\"octagon\" style=\"filled\" color=\"");
+    out_.text(colour(n));
+    out_.text("\"];\n");
+    statementDone();
   }
 
   // The clause node of `owner` (the chain's last node), named after `name`.
   void clauses(const QbfTreeNode *name, const QbfTreeNode *owner) {
     if (isRoot(owner) || owner->clauseListSize <= 0) return;
+    out_.character('c');
+    out_.number(name->code);
     if (!detailed_) {
-      text("c");
-      number(name->code);
-      text(" [label = \"");
-      number(owner->clauseListSize);
-      text("\" shape =\"house\" style=\"filled\" bgcolor=\"red\"];\n");
-      return;
+      out_.text(" [label = \"");
+      out_.number(owner->clauseListSize);
+      out_.text("\" shape =\"house\" style=\"filled\" bgcolor=\"red\"];\n");
+      return statementDone();
     }
-    text("c");
-    number(name->code);
-    text(" [shape=\"record\" label = \"{");
+    out_.text(" [shape=\"record\" label = \"");
+    label_.clear();
+    label_.character('{');
     for (const QbfClause *c = owner->clauses; c; c = QbfClause_getNextAtQuantifier(c)) {
-      room(QbfClause_printedBound(c) + 1);
-      QbfClause_appendPrintedVersion(formula_, c, out_);
-      if (QbfClause_getNextAtQuantifier(c)) *out_++ = '|';
+      char *start = label_.room(QbfClause_printedBound(c) + 1);
+      char *end = start;
+      QbfClause_appendPrintedVersion(formula_, c, end);
+      if (QbfClause_getNextAtQuantifier(c)) *end++ = '|';
+      label_.advance(static_cast<std::size_t>(end - start));
     }
-    text("}\" ];\n");
+    label_.character('}');
+    emitLabel();
+    out_.text("\" ];\n");
+    statementDone();
   }
 
   void edges(const QbfTreeNode *name, const QbfTreeNode *owner) {
     bool hasClauses = !isRoot(owner) && owner->clauseListSize > 0;
     if (!owner->firstChild && !hasClauses) return;
     if (isRoot(name)) {
-      text("root -> { ");
+      out_.text("root -> { ");
     } else {
-      text("n");
-      number(name->code);
-      text(" -> { ");
+      out_.character('n');
+      out_.number(name->code);
+      out_.text(" -> { ");
     }
     for (const QbfTreeNode *child = owner->firstChild; child; child = child->nextBrother) {
-      text("n");
-      number(child->code);
-      character(' ');
+      out_.character('n');
+      out_.number(child->code);
+      out_.character(' ');
     }
     if (hasClauses) {
-      text("c");
-      number(name->code);
-      character(' ');
+      out_.character('c');
+      out_.number(name->code);
+      out_.character(' ');
     }
-    text("}\n");
+    out_.text("}\n");
+    statementDone();
   }
 
   void flush() {
-    std::size_t n = static_cast<std::size_t>(out_ - buffer_.data());
-    if (n) std::fwrite(buffer_.data(), 1, n, file_);
-    out_ = buffer_.data();
+    if (out_.size()) std::fwrite(out_.data(), 1, out_.size(), file_);
+    out_.clear();
   }
 
 private:
-  void room(std::size_t n) {
-    std::size_t used = static_cast<std::size_t>(out_ - buffer_.data());
-    if (buffer_.size() - used >= n) return;
-    flush();
-    if (buffer_.size() < n) buffer_.growUninitialized(n);
-    out_ = buffer_.data();
+  // Graphviz reads no quoted string longer than 16384 bytes. A longer label
+  // (the clauses of a node, the variables of a long chain) is written whole,
+  // as consecutive quoted pieces joined by '+', which DOT concatenates; a
+  // piece never ends inside a backslash escape.
+  void emitLabel() {
+    const char *p = label_.data();
+    std::size_t left = label_.size();
+    while (left > LABEL_PIECE) {
+      std::size_t piece = LABEL_PIECE;
+      if (p[piece - 1] == '\\') piece--;
+      out_.text(p, piece);
+      out_.text("\" + \"");
+      p += piece;
+      left -= piece;
+    }
+    out_.text(p, left);
+  }
+
+  void statementDone() {
+    if (out_.size() >= BUFFER_BYTES) flush();
   }
 
   FILE *file_;
   QbFormula *formula_;
   bool detailed_;
-  CheckedArray<char> buffer_;
-  char *out_;
+  TextBuffer out_;
+  TextBuffer label_;
 };
 
 // Length of the chain of same-quantifier nodes that starts at n, and its

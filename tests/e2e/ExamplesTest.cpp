@@ -33,19 +33,6 @@ void copyExamples(const ScratchDir &dir) {
     std::filesystem::copy(test::sourceDir() + "/examples/" + name, dir.file("examples/" + name));
 }
 
-// Graphviz must accept the file. Where it is not installed the check is
-// skipped, unless TARNU_REQUIRE_GRAPHVIZ is set (the CI script sets it).
-void expectGraphvizReads(const std::string &dotFile) {
-  static const bool haveDot = access("/usr/bin/dot", X_OK) == 0;
-  if (!haveDot) {
-    ASSERT_EQ(std::getenv("TARNU_REQUIRE_GRAPHVIZ"), nullptr) << "Graphviz (dot) is not installed";
-    return;
-  }
-  test::RunResult r = test::run("/usr/bin/dot", {"-Tsvg", "-o", "/dev/null", dotFile});
-  EXPECT_EQ(r.status, 0) << dotFile << "\n" << r.err;
-  EXPECT_EQ(r.err, "") << dotFile;
-}
-
 TEST(Examples, ConsoleOutputOfWholeRuns) {
   ScratchDir dir;
   copyExamples(dir);
@@ -73,7 +60,7 @@ TEST(Examples, DotFilesInEveryMode) {
     for (const std::string &name : exampleNames()) {
       std::string dot = dir.file("examples/" + name + ".treeDup.dot");
       EXPECT_EQ(readFile(dot), golden(name + "." + mode + ".dot")) << name << " " << mode;
-      expectGraphvizReads(dot);
+      test::expectGraphvizReads(dot);
     }
   }
 }

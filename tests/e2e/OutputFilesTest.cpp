@@ -124,3 +124,67 @@ TEST(DotFile, AnExistingFileIsReplacedWhole) {
 }
 
 } // namespace
+
+namespace {
+
+// The label of the statement on the line, its quoted pieces joined.
+std::string labelOf(const std::string &line) {
+  std::size_t at = line.find("label = \"");
+  std::string label;
+  at += 9;
+  for (;;) {
+    std::size_t end = line.find('"', at);
+    label += line.substr(at, end - at);
+    if (line.compare(end, 5, "\" + \"") != 0) break;
+    at = end + 5;
+  }
+  return label;
+}
+
+std::string lineWith(const std::string &text, const std::string &start) {
+  std::size_t at = text.find("\n" + start);
+  return text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+}
+
+TEST(DotFile, LongLabelsAreWrittenWholeInPiecesGraphvizReads) {
+  ScratchDir dir;
+  // A node with clauses of 3000 literals each, and a chain of 4000 nodes.
+  std::string clauses = "p cnf 3001 2\ne";
+  for (int v = 1; v <= 3001; v++) clauses += " " + std::to_string(v);
+  clauses += " 0\n";
+  std::string expected = "{{";
+  for (int round = 0; round < 2; round++) {
+    for (int v = 1; v <= 3001; v++) clauses += std::to_string(round ? -v : v) + " ";
+    clauses += "0\n";
+  }
+  for (int round = 1; round >= 0; round--) {
+    for (int v = 1; v <= 3001; v++) expected += (round ? "-" : "") + std::to_string(v) + (v < 3001 ? "," : "");
+    expected += round ? "}|{" : "}}";
+  }
+  writeFile(dir.file("wide.qdimacs"), clauses);
+  test::RunResult r = runTarnu({"-clauses", dir.file("wide.qdimacs")});
+  EXPECT_EQ(r.status, 1);
+  std::string dot = readFile(dir.file("wide.qdimacs.treeDup.dot"));
+  std::string record = lineWith(dot, "c");
+  EXPECT_NE(record.find("\" + \""), std::string::npos) << "a label longer than Graphviz reads in one piece";
+  EXPECT_EQ(labelOf(record), expected);
+  test::expectGraphvizReads(dir.file("wide.qdimacs.treeDup.dot"));
+
+  std::string chain = "p cnf 4000 1\ne";
+  for (int v = 1; v <= 4000; v++) chain += " " + std::to_string(v);
+  chain += " 0\n";
+  for (int v = 1; v <= 4000; v++) chain += std::to_string(v) + " ";
+  chain += "0\n";
+  writeFile(dir.file("chain.qdimacs"), chain);
+  r = runTarnu({"-tree", dir.file("chain.qdimacs")});
+  EXPECT_EQ(r.status, 1);
+  dot = readFile(dir.file("chain.qdimacs.treeDup.dot"));
+  std::string octagon = labelOf(lineWith(dot, "n0 "));
+  EXPECT_NE(lineWith(dot, "n0 ").find("\" + \""), std::string::npos);
+  EXPECT_EQ(octagon.substr(0, 14), "e1 2\\n 3 4 5 6");
+  EXPECT_EQ(std::count(octagon.begin(), octagon.end(), ' '), 3999) << "every variable of the chain";
+  EXPECT_EQ(octagon.substr(octagon.size() - 7), " 4000\\n");
+  test::expectGraphvizReads(dir.file("chain.qdimacs.treeDup.dot"));
+}
+
+} // namespace

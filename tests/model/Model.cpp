@@ -594,6 +594,20 @@ struct DotWriter {
   const char *colour(char quantifier) const { return quantifier == 'a' ? "#FF8877" : "#DDFFBB"; }
   int input(const Node &node) const { return f.codeToInput[node.variable]; }
 
+  // Graphviz reads quoted strings of at most 16384 bytes: a longer label is
+  // written as pieces of 16000 bytes joined by '+', no piece ending in the
+  // backslash of an escape.
+  static std::string inPieces(const std::string &label) {
+    std::string out;
+    size_t at = 0;
+    while (label.size() - at > 16000) {
+      size_t piece = label[at + 15999] == '\\' ? 15999 : 16000;
+      out += label.substr(at, piece) + "\" + \"";
+      at += piece;
+    }
+    return out + label.substr(at);
+  }
+
   std::string clauseText(int id) const {
     std::string text = "{";
     const std::vector<int> &lits = f.clauses[id].lits;
@@ -615,10 +629,10 @@ struct DotWriter {
                     static_cast<int>(owner.clauses.size()));
       return;
     }
-    out += format("c%i [shape=\"record\" label = \"{", name);
+    std::string label = "{";
     for (size_t i = 0; i < owner.clauses.size(); ++i)
-      out += clauseText(owner.clauses[i]) + (i + 1 < owner.clauses.size() ? "|" : "");
-    out += "}\" ];\n";
+      label += clauseText(owner.clauses[i]) + (i + 1 < owner.clauses.size() ? "|" : "");
+    out += format("c%i [shape=\"record\" label = \"", name) + inPieces(label + "}") + "\" ];\n";
   }
 
   void edges(const Node &owner, const std::string &from, int name) {
@@ -661,7 +675,7 @@ struct DotWriter {
     if (chain.size() == 1) {
       circle(node);
     } else {
-      out += format("n%i [label = \"%c%i", node.code, node.quantifier, input(node));
+      std::string label = format("%c%i", node.quantifier, input(node));
       const double L = static_cast<double>(chain.size());
       const double R = std::sqrt(L / 3.1415926535);
       const double R2 = R * R;
@@ -676,9 +690,10 @@ struct DotWriter {
           y -= 1.0;
           w += 2.0 * std::sqrt(std::max(0.0, R2 - y * y));
         }
-        out += format(" %i%s", input(t.nodes[chain[k]]), separator);
+        label += format(" %i%s", input(t.nodes[chain[k]]), separator);
       }
-      out += format("\" shape=\"octagon\" style=\"filled\" color=\"%s\"];\n", colour(node.quantifier));
+      out += format("n%i [label = \"", node.code) + inPieces(label) +
+             format("\" shape=\"octagon\" style=\"filled\" color=\"%s\"];\n", colour(node.quantifier));
     }
     const Node &last = t.nodes[chain.back()];
     for (int child : last.children) collapsed(child);

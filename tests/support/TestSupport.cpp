@@ -2,6 +2,8 @@
 
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -165,6 +167,20 @@ std::string maskVarying(const std::string &output) {
   std::string masked = std::regex_replace(output, date, "compiled DATE)");
   masked = std::regex_replace(masked, growing, "Growing time: Xms");
   return std::regex_replace(masked, ok, "[OK, Xs]");
+}
+
+void expectGraphvizReads(const std::string &dotFile) {
+  static const bool haveGraphviz = access("/usr/bin/dot", X_OK) == 0 && access("/usr/bin/gc", X_OK) == 0;
+  if (!haveGraphviz) {
+    ASSERT_EQ(std::getenv("TARNU_REQUIRE_GRAPHVIZ"), nullptr) << "Graphviz (dot, gc) is not installed";
+    return;
+  }
+  struct stat st;
+  ASSERT_EQ(stat(dotFile.c_str(), &st), 0) << dotFile;
+  RunResult r = st.st_size < 300000 ? run("/usr/bin/dot", {"-Tsvg", "-o", "/dev/null", dotFile})
+                                    : run("/usr/bin/gc", {"-n", dotFile});
+  EXPECT_EQ(r.status, 0) << dotFile << "\n" << r.err;
+  EXPECT_EQ(r.err, "") << dotFile;
 }
 
 bool sanitized() { return std::getenv("TARNU_SANITIZED") != nullptr; }

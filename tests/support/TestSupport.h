@@ -59,6 +59,12 @@ int unprivilegedUid();
 // Makes the path and everything below it readable and writable for all.
 void openUp(const std::string &path);
 
+// Expects Graphviz to read the DOT file without a word: dot lays out files up
+// to a few hundred kilobytes, larger ones are parsed (gc). Where Graphviz is
+// missing the check is skipped, unless TARNU_REQUIRE_GRAPHVIZ is set (the
+// test script sets it).
+void expectGraphvizReads(const std::string &dotFile);
+
 // True in a build with AddressSanitizer (set by the test script): such a
 // program needs far more address space and time.
 bool sanitized();
