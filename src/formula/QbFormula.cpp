@@ -31,10 +31,13 @@ constexpr int SITE_PREFIX = 83;
 constexpr int SITE_TOO_MANY_CODES = 88;
 constexpr int SITE_DEPENDENCIES = 297;
 constexpr int SITE_STORE = 94;
+constexpr int SITE_RAW_CLAUSES = 97;
 constexpr int SITE_MARKS = 284;
 constexpr const char *MODULE = "QbFormula";
 // Codes are ints; far below that, memory runs out anyway.
 constexpr long MAX_CODES = 1L << 30;
+// Raw entries ahead of the clause being coded whose table entries are fetched.
+constexpr std::ptrdiff_t PREFETCH_DISTANCE = 64;
 
 int absolute(int lit) { return lit < 0 ? -lit : lit; }
 
@@ -65,24 +68,24 @@ void detachFrom(QbFormula *f, QbfClause *c, int var) {
   c->nextAtQuantifier = c->prevAtQuantifier = nullptr;
 }
 
-// Calls visit(clause, bytes) for every clause under construction, in
-// creation order; with release, each chunk is freed once visited.
-template <typename Visit> void forEachRawClause(QbFormula *f, bool release, Visit visit) {
-  QbFormula::Chunk *chunk = f->firstChunk;
-  while (chunk) {
-    char *p = chunk->bytes();
-    char *end = p + chunk->used;
-    while (p < end) {
-      auto *c = reinterpret_cast<QbfClause *>(p);
-      std::size_t bytes = QbfClause_bytes(static_cast<std::size_t>(c->size));
-      p += bytes;
-      visit(c, bytes);
-    }
-    QbFormula::Chunk *next = chunk->next;
-    if (release) std::free(chunk);
-    chunk = next;
+// Calls visit(n, lits) for every clause added, in the order they were added.
+template <typename Visit> void forEachRawClause(QbFormula *f, Visit visit) {
+  int *raw = f->rawClauses.data();
+  const std::size_t size = f->rawClauses.size();
+  for (std::size_t at = 0; at < size;) {
+    int n = raw[at];
+    visit(n, raw + at + 1);
+    at += 1 + static_cast<std::size_t>(n);
   }
-  if (release) f->firstChunk = f->lastChunk = nullptr;
+}
+
+// A hint to the processor that the memory will be read soon.
+inline void prefetch(const void *address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
 }
 
 // Clauses are short: a word loop beats a call to memcpy.
@@ -111,6 +114,7 @@ QbFormula::QbFormula()
     : quantifierType(SITE_CODE_TABLES, MODULE), codeToInput(SITE_CODE_TABLES, MODULE),
       clausesAtQuantifier(SITE_CODE_TABLES, MODULE), inputToCode(SITE_INPUT_TABLE, MODULE),
       prefixInputs(SITE_PREFIX, MODULE), prefixTypes(SITE_PREFIX, MODULE), freeInputs(SITE_PREFIX, MODULE),
+      rawClauses(SITE_RAW_CLAUSES, MODULE),
       positiveOccurrences(SITE_CODE_TABLES, "QbFormulaNormalize"),
       negativeOccurrences(SITE_CODE_TABLES, "QbFormulaNormalize"),
       occurrenceSlots(SITE_CODE_TABLES, "QbFormulaNormalize"), pureElemOfLit(SITE_CODE_TABLES, "QbFormulaNormalize") {}
@@ -118,12 +122,6 @@ QbFormula::QbFormula()
 QbFormula::~QbFormula() {
   std::free(name);
   std::free(store);
-  Chunk *chunk = firstChunk;
-  while (chunk) {
-    Chunk *next = chunk->next;
-    std::free(chunk);
-    chunk = next;
-  }
 }
 
 QbFormula *QbFormula_new(const char *name, int claimedVarNumber, int claimedClauseNumber) {
@@ -150,16 +148,22 @@ void QbFormula_addQuantification(QbFormula *f, int type, int n, const int *vars)
   }
 }
 
-QbfClause *QbFormula_addClause(QbFormula *f, int n, const int *lits) {
+void QbFormula_addClause(QbFormula *f, int n, const int *lits) {
   if (n == 0) { // the reader never passes an empty clause
     f->emptyClauseFound = 1;
     std::exit(EXIT_ERROR);
   }
+  std::size_t at = f->rawClauses.size();
+  f->rawClauses.growUninitialized(at + 1 + static_cast<std::size_t>(n));
+  int *record = &f->rawClauses[at];
+  record[0] = n;
   for (int i = 0; i < n; i++) {
-    int var = absolute(lits[i]);
+    int lit = lits[i];
+    record[1 + i] = lit;
+    int var = absolute(lit);
     if (var > f->largestInput) f->largestInput = var;
   }
-  return QbfClause_new(f, n, lits);
+  f->clausesAdded++;
 }
 
 // Finalization. The clauses end up in one block of memory, grouped by the
@@ -167,35 +171,51 @@ QbfClause *QbFormula_addClause(QbFormula *f, int n, const int *lits) {
 // its clauses in reverse creation order: the order of a list with head
 // insertion. Walks over the clauses of a variable then read consecutive
 // memory, which matters more than anything else for speed on large files.
+// Every pass below reads the clauses in order and writes to few places at a
+// time: on large files, scattered accesses cost far more than the passes.
 //
 // 1. In creation order: meet the free variables (ranked by first appearance),
 //    replace each literal by a sort key that orders variables as their codes
 //    will (free variables, later ones first, then the prefix), sort, and add
-//    the clause's size to the group of its deepest variable.
+//    the clause's size to its bucket: a range of 2^shift consecutive prefix
+//    positions, or of free ranks, about BUCKET_BYTES of clauses each.
 // 2. Once the number F of free variables is known, every key becomes its code
-//    (key - KEY_BASE + F), and the clauses are moved into their groups in two
-//    steps that each write to few places at a time: first appended, still in
-//    creation order, to one of a few hundred buckets of consecutive codes,
-//    then from each bucket into its groups, filled from their ends.
-// 3. Link each group into the list of its variable.
+//    (key - KEY_BASE + F), and each clause is appended, still in creation
+//    order, to its bucket's part of the store.
+// 3. Bucket by bucket: set it aside, count its groups, deal its clauses out to
+//    the groups from their ends, and link each group into the list of its
+//    variable.
 void QbFormula_finalize(QbFormula *f) {
   constexpr int KEY_BASE = 1 << 30;
-  constexpr std::size_t UNIT = 8; // clause sizes are multiples of 8 bytes
-  constexpr std::size_t BUCKET_BYTES = std::size_t{512} << 10;
+  constexpr std::size_t BUCKET_BYTES = std::size_t{256} << 10;
   const int prefixCount = static_cast<int>(f->prefixInputs.size());
   if (f->largestInput > 0) growInputTable(f, f->largestInput);
   int *inputToCode = f->inputToCode.data();
 
-  // Pass 1. Group sizes in units, by prefix position + 1 and by free rank.
-  CheckedArray<std::uint32_t> prefixGroupUnits(SITE_CODE_TABLES, MODULE);
-  CheckedArray<std::uint32_t> freeGroupUnits(SITE_CODE_TABLES, MODULE);
-  prefixGroupUnits.growTo(static_cast<std::size_t>(prefixCount) + 1, 0);
-  freeGroupUnits.push(0);
+  // About 4 bytes per raw entry and 20 more per clause: enough to pick the
+  // bucket size before the exact sizes are known.
+  const std::size_t estimatedBytes = 4 * f->rawClauses.size() + 20 * f->clausesAdded;
+  const std::size_t estimatedCodes = static_cast<std::size_t>(prefixCount) + static_cast<std::size_t>(f->largestInput) + 1;
+  int shift = 0;
+  while (shift < 30 && (estimatedCodes >> shift) > 1 && (estimatedCodes >> shift) * BUCKET_BYTES > estimatedBytes) shift++;
+
+  // Pass 1.
+  CheckedArray<std::size_t> prefixBucketBytes(SITE_CODE_TABLES, MODULE);
+  CheckedArray<std::size_t> freeBucketBytes(SITE_CODE_TABLES, MODULE);
+  prefixBucketBytes.growTo(((static_cast<std::size_t>(prefixCount) + 1) >> shift) + 1, 0);
   int freeCount = 0;
-  std::size_t ordinal = 0, totalBytes = 0;
-  forEachRawClause(f, false, [&](QbfClause *c, std::size_t bytes) {
-    int *lits = c->literals();
-    for (int i = 0; i < c->size; i++) {
+  std::size_t totalBytes = 0;
+  const int *raw = f->rawClauses.data();
+  const int *rawEnd = raw + f->rawClauses.size();
+  forEachRawClause(f, [&](int n, int *lits) {
+    // The table lookups below are scattered over the whole table: ask for
+    // those of the clauses a little further on while this one is worked on.
+    const int *ahead = lits + PREFETCH_DISTANCE;
+    if (ahead + 2 < rawEnd) {
+      prefetch(&inputToCode[absolute(ahead[0])]);
+      prefetch(&inputToCode[absolute(ahead[2])]);
+    }
+    for (int i = 0; i < n; i++) {
       int lit = lits[i];
       int var = absolute(lit);
       int state = inputToCode[var];
@@ -204,23 +224,24 @@ void QbFormula_finalize(QbFormula *f) {
         f->freeInputs.push(var);
         state = -++freeCount;
         inputToCode[var] = state;
-        freeGroupUnits.push(0);
+        freeBucketBytes.growTo((static_cast<std::size_t>(freeCount - 1) >> shift) + 1, 0);
       }
       int key = state > 0 ? KEY_BASE + state : KEY_BASE + state + 1;
       lits[i] = lit < 0 ? -key : key;
     }
-    sortByVariable(lits, c->size);
-    int deepest = absolute(lits[c->size - 1]);
-    std::uint32_t &units = deepest > KEY_BASE ? prefixGroupUnits[static_cast<std::size_t>(deepest - KEY_BASE)]
-                                              : freeGroupUnits[static_cast<std::size_t>(KEY_BASE - deepest + 1)];
-    if (units > UINT32_MAX - bytes / UNIT) abnormalExit(ERR_NO_MEMORY, SITE_STORE, MODULE);
-    units += static_cast<std::uint32_t>(bytes / UNIT);
-    c->occurrenceBase = static_cast<unsigned>(ordinal++);
+    sortByVariable(lits, n);
+    int deepest = absolute(lits[n - 1]);
+    std::size_t bytes = QbfClause_bytes(static_cast<std::size_t>(n));
+    if (deepest > KEY_BASE)
+      prefixBucketBytes[static_cast<std::size_t>(deepest - KEY_BASE - 1) >> shift] += bytes;
+    else
+      freeBucketBytes[static_cast<std::size_t>(KEY_BASE - deepest) >> shift] += bytes;
     totalBytes += bytes;
   });
 
   f->varNumber = f->nextVarCode = freeCount + prefixCount + 1;
   const std::size_t codes = static_cast<std::size_t>(f->varNumber);
+  const std::size_t freeCodes = static_cast<std::size_t>(freeCount);
   f->quantifierType.growTo(codes, 'u');
   f->codeToInput.growTo(codes, 0);
   f->clausesAtQuantifier.growTo(codes, nullptr);
@@ -230,7 +251,7 @@ void QbFormula_finalize(QbFormula *f) {
     f->codeToInput[code] = f->freeInputs[static_cast<std::size_t>(rank - 1)];
   }
   for (int p = 0; p < prefixCount; p++) {
-    std::size_t code = static_cast<std::size_t>(freeCount + 1 + p);
+    std::size_t code = freeCodes + 1 + static_cast<std::size_t>(p);
     f->quantifierType[code] = f->prefixTypes[static_cast<std::size_t>(p)];
     f->codeToInput[code] = f->prefixInputs[static_cast<std::size_t>(p)];
   }
@@ -244,78 +265,95 @@ void QbFormula_finalize(QbFormula *f) {
   f->prefixTypes.release();
   f->freeInputs.release();
 
-  // Group ends by code: group c spans [groupEnd[c - 1], groupEnd[c]).
-  CheckedArray<std::size_t> groupEnd(SITE_CODE_TABLES, MODULE);
-  groupEnd.growTo(codes, 0);
-  std::size_t offset = 0;
-  for (std::size_t code = 1; code < codes; code++) {
-    offset += UNIT * (code <= static_cast<std::size_t>(freeCount)
-                          ? freeGroupUnits[static_cast<std::size_t>(freeCount) - code + 1]
-                          : prefixGroupUnits[code - static_cast<std::size_t>(freeCount)]);
-    groupEnd[code] = offset;
-  }
-  freeGroupUnits.release();
-  prefixGroupUnits.release();
-
-  // Pass 2. Buckets of 2^shift consecutive codes, about BUCKET_BYTES each.
-  int shift = 0;
-  while (shift < 30 && (totalBytes >> shift) > 0 &&
-         (codes >> shift) * BUCKET_BYTES > totalBytes && (codes >> (shift + 1)) >= 1)
-    shift++;
-  const std::size_t buckets = ((codes - 1) >> shift) + 1;
-  auto bucketOf = [shift](std::size_t code) { return (code - 1) >> shift; };
+  // The buckets in code order: free ranks descending, then prefix positions.
+  // Bucket i covers codes [bucketFirst[i], bucketFirst[i + 1]).
   struct Bucket {
-    char *bytes;
-    std::size_t used;
+    std::size_t firstCode, begin, fill;
   };
   CheckedArray<Bucket> bucket(SITE_CODE_TABLES, MODULE);
-  bucket.growTo(buckets, Bucket{nullptr, 0});
-  for (std::size_t b = 0; b < buckets; b++) {
-    std::size_t first = (b << shift) + 1;
-    std::size_t last = std::min(codes - 1, ((b + 1) << shift));
-    std::size_t size = groupEnd[last] - groupEnd[first - 1];
-    if (size) bucket[b].bytes = static_cast<char *>(checkedMalloc(size, SITE_STORE, MODULE));
+  std::size_t offset = 0;
+  for (std::size_t b = freeBucketBytes.size(); b-- > 0;) {
+    std::size_t lastRank = std::min(freeCodes, ((b + 1) << shift)); // ranks (b << shift) + 1 .. lastRank
+    bucket.push(Bucket{freeCodes - lastRank + 1, offset, offset});
+    offset += freeBucketBytes[b];
   }
-  const int shiftToCode = freeCount - KEY_BASE;
-  forEachRawClause(f, true, [&](QbfClause *c, std::size_t bytes) {
-    int *lits = c->literals();
-    for (int i = 0; i < c->size; i++) lits[i] = lits[i] < 0 ? lits[i] - shiftToCode : lits[i] + shiftToCode;
-    Bucket &into = bucket[bucketOf(static_cast<std::size_t>(absolute(lits[c->size - 1])))];
-    copyClause(into.bytes + into.used, c, bytes);
-    into.used += bytes;
-  });
+  for (std::size_t b = 0; b < prefixBucketBytes.size(); b++) {
+    std::size_t firstCode = freeCodes + 1 + (b << shift);
+    if (firstCode >= codes) break;
+    bucket.push(Bucket{firstCode, offset, offset});
+    offset += prefixBucketBytes[b];
+  }
+  const std::size_t freeBuckets = freeBucketBytes.size();
+  freeBucketBytes.release();
+  prefixBucketBytes.release();
+  auto bucketOf = [&](std::size_t code) {
+    return code <= freeCodes ? freeBuckets - 1 - ((freeCodes - code) >> shift)
+                             : freeBuckets + ((code - freeCodes - 1) >> shift);
+  };
+
+  // Pass 2.
   f->store = static_cast<char *>(checkedMalloc(totalBytes ? totalBytes : 1, SITE_STORE, MODULE));
   f->storeBytes = totalBytes;
-  for (std::size_t b = 0; b < buckets; b++) {
-    for (std::size_t at = 0; at < bucket[b].used;) {
-      auto *c = reinterpret_cast<QbfClause *>(bucket[b].bytes + at);
-      std::size_t bytes = QbfClause_bytes(static_cast<std::size_t>(c->size));
-      at += bytes;
-      std::size_t &end = groupEnd[static_cast<std::size_t>(QbfClause_getDeepestVarCode(c))];
-      end -= bytes;
-      copyClause(f->store + end, c, bytes);
-    }
-    std::free(bucket[b].bytes);
-  }
+  const int shiftToCode = freeCount - KEY_BASE;
+  unsigned rank = 0;
+  forEachRawClause(f, [&](int n, int *lits) {
+    for (int i = 0; i < n; i++) lits[i] = lits[i] < 0 ? lits[i] - shiftToCode : lits[i] + shiftToCode;
+    std::size_t &fill = bucket[bucketOf(static_cast<std::size_t>(absolute(lits[n - 1])))].fill;
+    QbfClause_new(f->store + fill, n, lits, rank++);
+    fill += QbfClause_bytes(static_cast<std::size_t>(n));
+  });
+  f->rawClauses.release();
 
-  // Pass 3. Each groupEnd now marks the start of its group.
-  for (std::size_t code = 1; code < codes; code++) {
-    std::size_t begin = groupEnd[code];
-    std::size_t end = code + 1 < codes ? groupEnd[code + 1] : totalBytes;
-    QbfClause *previous = nullptr;
-    for (std::size_t at = begin; at < end;) {
-      auto *c = reinterpret_cast<QbfClause *>(f->store + at);
-      at += QbfClause_bytes(static_cast<std::size_t>(c->size));
-      c->prevAtQuantifier = previous;
-      c->nextAtQuantifier = nullptr;
-      if (previous)
-        previous->nextAtQuantifier = c;
-      else
-        f->clausesAtQuantifier[code] = c;
-      previous = c;
+  // Pass 3.
+  CheckedArray<char> aside(SITE_STORE, MODULE);
+  CheckedArray<std::size_t> groupEnd(SITE_CODE_TABLES, MODULE);
+  for (std::size_t b = 0; b < bucket.size(); b++) {
+    const std::size_t firstCode = bucket[b].firstCode;
+    const std::size_t endCode = b + 1 < bucket.size() ? bucket[b + 1].firstCode : codes;
+    const std::size_t begin = bucket[b].begin, bytes = bucket[b].fill - begin;
+    aside.clear();
+    aside.growUninitialized(bytes);
+    std::memcpy(aside.data(), f->store + begin, bytes);
+    groupEnd.clear();
+    groupEnd.growTo(endCode - firstCode, 0);
+    auto eachClause = [&](auto visit) {
+      for (std::size_t at = 0; at < bytes;) {
+        auto *c = reinterpret_cast<QbfClause *>(aside.data() + at);
+        at += QbfClause_bytes(static_cast<std::size_t>(c->size));
+        visit(c);
+      }
+    };
+    eachClause([&](QbfClause *c) {
+      groupEnd[static_cast<std::size_t>(QbfClause_getDeepestVarCode(c)) - firstCode] +=
+          QbfClause_bytes(static_cast<std::size_t>(c->size));
+    });
+    std::size_t end = begin;
+    for (std::size_t g = 0; g < groupEnd.size(); g++) groupEnd[g] = end += groupEnd[g];
+    eachClause([&](QbfClause *c) {
+      std::size_t clauseBytes = QbfClause_bytes(static_cast<std::size_t>(c->size));
+      std::size_t &at = groupEnd[static_cast<std::size_t>(QbfClause_getDeepestVarCode(c)) - firstCode];
+      at -= clauseBytes;
+      copyClause(f->store + at, c, clauseBytes);
+    });
+    // Each groupEnd now marks the start of its group; link the groups.
+    for (std::size_t g = 0; g < groupEnd.size(); g++) {
+      std::size_t at = groupEnd[g];
+      std::size_t groupStop = g + 1 < groupEnd.size() ? groupEnd[g + 1] : begin + bytes;
+      QbfClause *previous = nullptr;
+      while (at < groupStop) {
+        auto *c = reinterpret_cast<QbfClause *>(f->store + at);
+        at += QbfClause_bytes(static_cast<std::size_t>(c->size));
+        c->prevAtQuantifier = previous;
+        c->nextAtQuantifier = nullptr;
+        if (previous)
+          previous->nextAtQuantifier = c;
+        else
+          f->clausesAtQuantifier[firstCode + g] = c;
+        previous = c;
+      }
     }
   }
-  f->clauseNumber = static_cast<int>(ordinal);
+  f->clauseNumber = static_cast<int>(rank);
   f->finalized = true;
 }
 

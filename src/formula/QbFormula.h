@@ -55,16 +55,10 @@ struct QbFormula {
   CheckedArray<int> freeInputs;
   int largestInput = 0;
 
-  // Clauses under construction: chunks in the order the clauses were created.
-  struct Chunk {
-    Chunk *next;
-    std::size_t used; // bytes of clauses in this chunk
-    std::size_t capacity;
-    char *bytes() { return reinterpret_cast<char *>(this + 1); }
-  };
-  Chunk *firstChunk = nullptr;
-  Chunk *lastChunk = nullptr;
-  std::size_t clausesCreated = 0;
+  // Clauses under construction, in the order they were added: for each, its
+  // number of literals and then its input literals.
+  CheckedArray<int> rawClauses;
+  std::size_t clausesAdded = 0;
   // Finalized clauses: one block, grouped by attachment variable. Until the
   // normalisation indexes are built, a clause's occurrenceBase holds its
   // creation rank.
@@ -89,8 +83,9 @@ QbFormula *QbFormula_new(const char *name, int claimedVarNumber, int claimedClau
 // 'a' or 'e'. The array is only read.
 void QbFormula_addQuantification(QbFormula *formula, int type, int n, const int *vars);
 // Adds a clause of n >= 1 input literals naming distinct variables; a
-// variable in no block so far becomes free. The array is only read.
-QbfClause *QbFormula_addClause(QbFormula *formula, int n, const int *lits);
+// variable in no block so far becomes free. The array is only read. The
+// clause itself (a QbfClause) is made when the formula is finalized.
+void QbFormula_addClause(QbFormula *formula, int n, const int *lits);
 // Fixes every code and attaches the clauses (see the opening comment).
 void QbFormula_finalize(QbFormula *formula);
 // Releases the formula with its clauses, indexes and strings.

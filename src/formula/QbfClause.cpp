@@ -13,14 +13,8 @@
 
 namespace {
 constexpr const char *ERR_LITERAL_MISSING = "The requested literal doesn't occur";
-constexpr int SITE_NEW_CLAUSE = 74;
 constexpr int SITE_RESOLVE = 121;
 constexpr int SITE_PRINT_BUFFER = 190;
-// Clauses are carved out of chunks that double from a small first size (most
-// instances are small) up to the largest; a larger clause gets a chunk of its
-// own size.
-constexpr std::size_t FIRST_CHUNK_BYTES = std::size_t{16} << 10;
-constexpr std::size_t CHUNK_BYTES = std::size_t{4} << 20;
 
 int absolute(int lit) { return lit < 0 ? -lit : lit; }
 
@@ -75,32 +69,14 @@ char *appendInt(char *out, int value) {
 }
 } // namespace
 
-QbfClause *QbfClause_new(QbFormula *formula, int n, const int *lits) {
-  std::size_t bytes = QbfClause_bytes(static_cast<std::size_t>(n));
-  QbFormula::Chunk *chunk = formula->lastChunk;
-  if (!chunk || chunk->capacity - chunk->used < bytes) {
-    std::size_t capacity = chunk ? std::min(2 * chunk->capacity, CHUNK_BYTES) : FIRST_CHUNK_BYTES;
-    if (capacity < bytes) capacity = bytes;
-    chunk = static_cast<QbFormula::Chunk *>(
-        checkedMalloc(sizeof(QbFormula::Chunk) + capacity, SITE_NEW_CLAUSE, "QbfClause"));
-    chunk->next = nullptr;
-    chunk->used = 0;
-    chunk->capacity = capacity;
-    if (formula->lastChunk)
-      formula->lastChunk->next = chunk;
-    else
-      formula->firstChunk = chunk;
-    formula->lastChunk = chunk;
-  }
-  auto *c = reinterpret_cast<QbfClause *>(chunk->bytes() + chunk->used);
-  chunk->used += bytes;
+QbfClause *QbfClause_new(void *at, int n, const int *lits, unsigned rank) {
+  auto *c = static_cast<QbfClause *>(at);
   c->size = n;
-  c->occurrenceBase = 0;
+  c->occurrenceBase = rank;
   c->nextAtQuantifier = nullptr;
   c->prevAtQuantifier = nullptr;
   int *to = c->literals();
   for (int i = 0; i < n; i++) to[i] = lits[i];
-  formula->clausesCreated++;
   return c;
 }
 

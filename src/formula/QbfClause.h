@@ -1,9 +1,9 @@
 #pragma once
-// QbfClause: one clause of a formula's matrix. Once the formula is finalized
-// its literals are internal literal codes sorted by variable code, so the last
-// literal is the clause's deepest variable, the one it is attached at. A
-// clause is one allocation in its formula's clause store: the record, then
-// its literals. It links itself into the list of clauses attached at its
+// QbfClause: one clause of a formula's matrix. Its literals are internal
+// literal codes sorted by variable code, so the last literal is the clause's
+// deepest variable, the one it is attached at. A clause lives in its
+// formula's clause store (made when the formula is finalized): the record,
+// then its literals. It links itself into the list of clauses attached at its
 // deepest variable; its elements in the occurrence lists (kept only while the
 // normalisation indexes exist) are in the formula's occurrence table.
 
@@ -26,10 +26,9 @@ constexpr std::size_t QbfClause_bytes(std::size_t n) {
   return (sizeof(QbfClause) + n * sizeof(int) + 7) & ~static_cast<std::size_t>(7);
 }
 
-// Creates a clause of n literals in the formula's clause store, copying lits
-// as given (input literals while the formula is under construction; the
-// formula codes, sorts and indexes its clauses when it is finalized).
-QbfClause *QbfClause_new(QbFormula *formula, int n, const int *lits);
+// Makes a clause of n literals (codes, sorted) at the given place of the
+// formula's clause store, attached nowhere yet; rank is its creation rank.
+QbfClause *QbfClause_new(void *at, int n, const int *lits, unsigned rank);
 
 inline int QbfClause_getSize(const QbfClause *c) { return c->size; }
 inline int QbfClause_getLiteral(const QbfClause *c, int position) { return c->literals()[position]; }
