@@ -139,10 +139,15 @@ private:
 enum class Number { Ok, NotInt, Overflow };
 
 // The common case of a clause token: an optional minus and at most nine
-// decimal digits, the first not 0, ending the token. Anything else is left
-// to scanInt (returns false).
+// decimal digits, the first not 0, ending the token; or a lone 0. Anything
+// else is left to scanInt (returns false).
 inline bool scanShortDecimal(const char *&p, const char *end, int &value) {
   const char *q = p;
+  if (q < end && *q == '0' && (q + 1 == end || isSpace(static_cast<unsigned char>(q[1])))) {
+    value = 0;
+    p = q + 1;
+    return true;
+  }
   bool negative = q < end && *q == '-';
   if (negative) q++;
   if (q >= end || *q < '1' || *q > '9') return false;
@@ -410,7 +415,7 @@ private:
     if (p == end) return true; // blank line
     int value = 0;
     const char *digitsEnd = p;
-    Number number = scanInt(p, end, value, digitsEnd);
+    Number number = scanShortDecimal(digitsEnd, end, value) ? Number::Ok : scanInt(p, end, value, digitsEnd);
     if (number == Number::NotInt) return true; // comment, stray header or quantifier line
     if (numberError(number, p, digitsEnd)) return false;
     if (value == 0) {
@@ -429,6 +434,7 @@ private:
       if (p == end) break; // the clause ends with its line
       if (scanShortDecimal(p, end, value)) {
         current = value;
+        if (current == 0) break;
         if (variableError(current)) return clearSeen(), false;
         int earlier = earlierLiteral(current);
         if (earlier == 0) {

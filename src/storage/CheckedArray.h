@@ -60,7 +60,7 @@ public:
   // Grows to n entries and leaves the new ones uninitialised.
   void growUninitialized(std::size_t n) {
     if (n <= size_) return;
-    reserve(n);
+    if (n > capacity_) reserve(n > 2 * capacity_ ? n : 2 * capacity_);
     size_ = n;
   }
   void reserve(std::size_t n) {
