@@ -53,19 +53,21 @@ void countNewCode(QbFormula *f) {
 
 void attachAt(QbFormula *f, QbfClause *c, int var) {
   QbfClause *&head = f->clausesAtQuantifier[static_cast<std::size_t>(var)];
-  c->prevAtQuantifier = nullptr;
-  c->nextAtQuantifier = head;
-  if (head) head->prevAtQuantifier = c;
+  c->setPrevious(nullptr);
+  c->setNext(head);
+  if (head) head->setPrevious(c);
   head = c;
 }
 
 void detachFrom(QbFormula *f, QbfClause *c, int var) {
-  if (c->prevAtQuantifier)
-    c->prevAtQuantifier->nextAtQuantifier = c->nextAtQuantifier;
+  QbfClause *previous = c->previous(), *next = c->next();
+  if (previous)
+    previous->setNext(next);
   else
-    f->clausesAtQuantifier[static_cast<std::size_t>(var)] = c->nextAtQuantifier;
-  if (c->nextAtQuantifier) c->nextAtQuantifier->prevAtQuantifier = c->prevAtQuantifier;
-  c->nextAtQuantifier = c->prevAtQuantifier = nullptr;
+    f->clausesAtQuantifier[static_cast<std::size_t>(var)] = next;
+  if (next) next->setPrevious(previous);
+  c->setNext(nullptr);
+  c->setPrevious(nullptr);
 }
 
 // Calls visit(n, lits) for every clause added, in the order they were added.
@@ -291,7 +293,8 @@ void QbFormula_finalize(QbFormula *f) {
                              : freeBuckets + ((code - freeCodes - 1) >> shift);
   };
 
-  // Pass 2.
+  // Pass 2. (Links between clauses are 32-bit distances in 8-byte units.)
+  if (totalBytes / 8 > static_cast<std::size_t>(INT_MAX)) abnormalExit(ERR_NO_MEMORY, SITE_STORE, MODULE);
   f->store = static_cast<char *>(checkedMalloc(totalBytes ? totalBytes : 1, SITE_STORE, MODULE));
   f->storeBytes = totalBytes;
   const int shiftToCode = freeCount - KEY_BASE;
@@ -343,10 +346,10 @@ void QbFormula_finalize(QbFormula *f) {
       while (at < groupStop) {
         auto *c = reinterpret_cast<QbfClause *>(f->store + at);
         at += QbfClause_bytes(static_cast<std::size_t>(c->size));
-        c->prevAtQuantifier = previous;
-        c->nextAtQuantifier = nullptr;
+        c->setPrevious(previous);
+        c->setNext(nullptr);
         if (previous)
-          previous->nextAtQuantifier = c;
+          previous->setNext(c);
         else
           f->clausesAtQuantifier[firstCode + g] = c;
         previous = c;
@@ -395,7 +398,7 @@ int *QbFormula_getDependenciesOfClausesAttachedAtQuantifier(QbFormula *f, int q,
 
   int found = 0;
   int chain = -2;
-  for (QbfClause *c = head; c; c = c->nextAtQuantifier) {
+  for (QbfClause *c = head; c; c = c->next()) {
     const int *lits = c->literals();
     for (int i = 0; i < c->size; i++) {
       int var = absolute(lits[i]);

@@ -73,8 +73,8 @@ QbfClause *QbfClause_new(void *at, int n, const int *lits, unsigned rank) {
   auto *c = static_cast<QbfClause *>(at);
   c->size = n;
   c->occurrenceBase = rank;
-  c->nextAtQuantifier = nullptr;
-  c->prevAtQuantifier = nullptr;
+  c->nextDistance = 0;
+  c->previousDistance = 0;
   int *to = c->literals();
   for (int i = 0; i < n; i++) to[i] = lits[i];
   return c;

@@ -11,14 +11,33 @@
 
 struct QbFormula;
 
+// A 16-byte record: the links of the list of clauses attached at the same
+// variable are distances, in units of 8 bytes, to the neighbouring clauses in
+// the store (0 for none), which halves their size; the store holds millions
+// of clauses and every walk over it reads them.
 struct QbfClause {
-  int size;                       // number of literals; 0 for an emptied clause
-  unsigned occurrenceBase;        // first of its slots in the occurrence table
-  QbfClause *nextAtQuantifier;    // list of the clauses attached at the same
-  QbfClause *prevAtQuantifier;    //   deepest variable (head insertion)
+  int size;                // number of literals; 0 for an emptied clause
+  unsigned occurrenceBase; // first of its slots in the occurrence table
+  int nextDistance;        // list of the clauses attached at the same
+  int previousDistance;    //   deepest variable (head insertion)
 
   int *literals() { return reinterpret_cast<int *>(this + 1); }
   const int *literals() const { return reinterpret_cast<const int *>(this + 1); }
+
+  QbfClause *next() const { return at(nextDistance); }
+  QbfClause *previous() const { return at(previousDistance); }
+  void setNext(const QbfClause *c) { nextDistance = distanceTo(c); }
+  void setPrevious(const QbfClause *c) { previousDistance = distanceTo(c); }
+
+private:
+  QbfClause *at(int distance) const {
+    return distance ? reinterpret_cast<QbfClause *>(const_cast<char *>(reinterpret_cast<const char *>(this)) +
+                                                    8 * static_cast<std::ptrdiff_t>(distance))
+                    : nullptr;
+  }
+  int distanceTo(const QbfClause *c) const {
+    return c ? static_cast<int>((reinterpret_cast<const char *>(c) - reinterpret_cast<const char *>(this)) / 8) : 0;
+  }
 };
 
 // Bytes a clause of n literals takes in the clause store.
@@ -38,7 +57,7 @@ inline int QbfClause_getDeepestVarCode(const QbfClause *c) {
   int last = c->literals()[c->size - 1];
   return last < 0 ? -last : last;
 }
-inline QbfClause *QbfClause_getNextAtQuantifier(const QbfClause *c) { return c->nextAtQuantifier; }
+inline QbfClause *QbfClause_getNextAtQuantifier(const QbfClause *c) { return c->next(); }
 
 // Removes the literal of lit's variable (found by binary search) and keeps
 // every index up to date: the clause moves to its new deepest variable when

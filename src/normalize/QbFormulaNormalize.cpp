@@ -207,7 +207,7 @@ int QbFormulaNormalize_forAllReduction(QbFormula *f) {
     while (c) {
       // The clause leaves this list at its first removal; its successor
       // stays, so the walk visits each clause attached here exactly once.
-      QbfClause *next = c->nextAtQuantifier;
+      QbfClause *next = c->next();
       while (c->size >= 1 && !isExistential(f, QbfClause_getLiteral(c, c->size - 1))) {
         changed = 1;
         QbfClause_resolveLastLiteral(f, c);

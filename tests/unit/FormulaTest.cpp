@@ -152,7 +152,7 @@ TEST(PureLiterals, ListedHighestCodeFirstAndKeptCurrent) {
   for (ListElem *e = f->pureLiterals; e; e = e->next) pure.push_back(e->data.lit);
   EXPECT_EQ(pure, (std::vector<int>{-2, 1}));
   // Deleting the last clause with +3 makes -3 pure, at the head.
-  QbfClause *withPlus3 = QbFormula_getListOfClausesAtQuantifier(f, 3)->nextAtQuantifier;
+  QbfClause *withPlus3 = QbfClause_getNextAtQuantifier(QbFormula_getListOfClausesAtQuantifier(f, 3));
   ASSERT_EQ(QbfClause_getLiteral(withPlus3, 1), 3);
   QbfClause_delete(f, withPlus3);
   EXPECT_EQ(f->pureLiterals->data.lit, -3);
