@@ -376,11 +376,14 @@ void QbFormula_reindexClause(QbFormula *f, QbfClause *c) {
   if (c->size >= 1) attachAt(f, c, QbfClause_getDeepestVarCode(c));
 }
 
-int *QbFormula_getDependenciesOfClausesAttachedAtQuantifier(QbFormula *f, int q, int *count) {
+namespace {
+// The distinct codes of the clauses attached at q, ascending, written where
+// place(count) says (called once, with their number, when there is one);
+// returns their number.
+template <typename Place> int collectDependencies(QbFormula *f, int q, Place place) {
   const int n = f->varNumber;
-  *count = 0;
   QbfClause *head = f->clausesAtQuantifier[static_cast<std::size_t>(q)];
-  if (!head) return nullptr;
+  if (!head) return 0;
 
   // The marking array is borrowed from the scratch arena and left with every
   // entry at -1, so only a fresh block needs initialising. Entry v links the
@@ -410,7 +413,9 @@ int *QbFormula_getDependenciesOfClausesAttachedAtQuantifier(QbFormula *f, int q,
     }
   }
 
-  auto *result = static_cast<int *>(checkedMalloc(sizeof(int) * static_cast<std::size_t>(found), SITE_DEPENDENCIES, MODULE));
+  // Scanning the whole marking array pays when many codes were collected;
+  // otherwise the chain is followed and the few codes sorted.
+  int *result = place(found);
   int k = 0;
   if (static_cast<double>(found) / n * 301.0 * std::log(static_cast<double>(found)) > 1.0) {
     for (int var = 0; var <= n; var++)
@@ -425,15 +430,35 @@ int *QbFormula_getDependenciesOfClausesAttachedAtQuantifier(QbFormula *f, int q,
       mark[var] = -1;
       var = next;
     }
-    std::sort(result, result + k);
+    if (k <= 16)
+      sortByVariable(result, k); // codes are positive: by value
+    else
+      std::sort(result, result + k);
   }
 
   if (slot >= 0)
     Memory_release(slot);
   else
     std::free(mark);
-  *count = found;
+  return found;
+}
+} // namespace
+
+int *QbFormula_getDependenciesOfClausesAttachedAtQuantifier(QbFormula *f, int q, int *count) {
+  int *result = nullptr;
+  *count = collectDependencies(f, q, [&](int found) {
+    result = static_cast<int *>(checkedMalloc(sizeof(int) * static_cast<std::size_t>(found), SITE_DEPENDENCIES, MODULE));
+    return result;
+  });
   return result;
+}
+
+int QbFormula_appendDependenciesOfClausesAttachedAtQuantifier(QbFormula *f, int q, CheckedArray<int> &out) {
+  return collectDependencies(f, q, [&](int found) {
+    std::size_t at = out.size();
+    out.growUninitialized(at + static_cast<std::size_t>(found));
+    return out.data() + at;
+  });
 }
 
 void QbFormula_printData(QbFormula *f) {

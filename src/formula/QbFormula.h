@@ -109,6 +109,8 @@ inline int QbFormula_litCodeToOriginalLitCode(const QbFormula *f, int lit) {
 // clauses attached at the code, ascending; *count gets their number. Null
 // and 0 when no clause is attached there.
 int *QbFormula_getDependenciesOfClausesAttachedAtQuantifier(QbFormula *formula, int code, int *count);
+// The same codes appended to out; returns their number.
+int QbFormula_appendDependenciesOfClausesAttachedAtQuantifier(QbFormula *formula, int code, CheckedArray<int> &out);
 
 // Take a clause out of, or put it back into, the list of its current deepest
 // variable (used when literals are removed); reindexing an empty clause does

@@ -71,21 +71,21 @@ void findFathers(QbfTree *t) {
   QbFormula *f = t->formula;
   const int V = QbFormula_getVarNumber(f);
   // For every variable w, the variables whose clauses mention w (w < them):
-  // the lists, by w, of the clause owners' deepest-variable dependencies.
+  // the clause owners' dependencies, listed by target. First each owner's
+  // dependencies (its own variable dropped) one after the other, then the
+  // owners by target.
+  CheckedArray<int> dependencies(SITE_EDGES, MODULE);
+  CheckedArray<std::size_t> dependenciesOf(SITE_EDGES, MODULE); // owner v: [dependenciesOf[v], dependenciesOf[v + 1])
+  dependenciesOf.growTo(static_cast<std::size_t>(V) + 1, 0);
   CheckedArray<std::size_t> first(SITE_EDGES, MODULE);
   first.growTo(static_cast<std::size_t>(V) + 1, 0);
-  CheckedArray<int *> dependencies(SITE_EDGES, MODULE);
-  CheckedArray<int> dependencyCount(SITE_EDGES, MODULE);
-  dependencies.growTo(static_cast<std::size_t>(V), nullptr);
-  dependencyCount.growTo(static_cast<std::size_t>(V), 0);
   for (int v = 1; v < V; v++) {
-    if (!QbFormula_getListOfClausesAtQuantifier(f, v)) continue;
-    int n = 0;
-    int *deps = QbFormula_getDependenciesOfClausesAttachedAtQuantifier(f, v, &n);
-    dependencies[static_cast<std::size_t>(v)] = deps;
-    dependencyCount[static_cast<std::size_t>(v)] = n - 1; // the last is v itself
-    for (int i = 0; i < n - 1; i++) first[static_cast<std::size_t>(deps[i]) + 1]++;
+    dependenciesOf[static_cast<std::size_t>(v)] = dependencies.size();
+    if (QbFormula_appendDependenciesOfClausesAttachedAtQuantifier(f, v, dependencies) > 0) dependencies.pop();
+    for (std::size_t i = dependenciesOf[static_cast<std::size_t>(v)]; i < dependencies.size(); i++)
+      first[static_cast<std::size_t>(dependencies[i]) + 1]++;
   }
+  dependenciesOf[static_cast<std::size_t>(V)] = dependencies.size();
   for (std::size_t w = 1; w <= static_cast<std::size_t>(V); w++) first[w] += first[w - 1];
   CheckedArray<int> owners(SITE_EDGES, MODULE);
   owners.growUninitialized(first[static_cast<std::size_t>(V)]);
@@ -93,15 +93,12 @@ void findFathers(QbfTree *t) {
     CheckedArray<std::size_t> next(SITE_EDGES, MODULE);
     next.growTo(static_cast<std::size_t>(V), 0);
     for (std::size_t w = 0; w < static_cast<std::size_t>(V); w++) next[w] = first[w];
-    for (int v = 1; v < V; v++) {
-      int *deps = dependencies[static_cast<std::size_t>(v)];
-      for (int i = 0; i < dependencyCount[static_cast<std::size_t>(v)]; i++)
-        owners[next[static_cast<std::size_t>(deps[i])]++] = v;
-      std::free(deps);
-    }
+    for (int v = 1; v < V; v++)
+      for (std::size_t i = dependenciesOf[static_cast<std::size_t>(v)]; i < dependenciesOf[static_cast<std::size_t>(v) + 1]; i++)
+        owners[next[static_cast<std::size_t>(dependencies[i])]++] = v;
   }
   dependencies.release();
-  dependencyCount.release();
+  dependenciesOf.release();
 
   // The copies made so far of each universal (its clauses belong to all).
   CheckedArray<QbfTreeNode *> copiesOf(SITE_EDGES, MODULE);
