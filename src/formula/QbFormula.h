@@ -66,15 +66,21 @@ struct QbFormula {
   std::size_t storeBytes = 0;
 
   // Normalisation indexes (built on demand, see QbFormulaNormalize.h).
+  // Literals are indexed 2 * code (+1 when negative).
   bool hasIndexes = false;
-  CheckedArray<ListElem *> positiveOccurrences;
-  CheckedArray<ListElem *> negativeOccurrences;
+  // The clauses of each literal, in creation order: literal i's occurrences
+  // are [occurrenceStart[i], occurrenceStart[i + 1]); a removed one is null.
+  CheckedArray<QbfClause *> occurrences;
+  CheckedArray<std::size_t> occurrenceStart;
+  CheckedArray<int> occurrenceCount; // live occurrences per literal
+  // Per clause, from its occurrenceBase: its creation rank, then the index in
+  // `occurrences` of the occurrence of each literal position.
+  CheckedArray<std::size_t> occurrenceSlots;
   ListElem *unitClauses = nullptr;
   ListElem *pureLiterals = nullptr;
-  // Per clause, from its occurrenceBase: its unitClauses element, then one
-  // element per literal position.
-  CheckedArray<ListElem *> occurrenceSlots;
-  // Per literal (2 * code + negative), its pureLiterals element or null.
+  // Per clause rank, its unitClauses element; per literal, its pureLiterals
+  // element (or null).
+  CheckedArray<ListElem *> unitElemOf;
   CheckedArray<ListElem *> pureElemOfLit;
 };
 

@@ -20,44 +20,35 @@ constexpr int SITE_INDEXES = 57;
 
 int absolute(int lit) { return lit < 0 ? -lit : lit; }
 
-ListElem **occurrences(QbFormula *f, int lit) {
-  return lit > 0 ? &f->positiveOccurrences[static_cast<std::size_t>(lit)]
-                 : &f->negativeOccurrences[static_cast<std::size_t>(-lit)];
-}
-
-std::size_t pureIndex(int lit) { return 2 * static_cast<std::size_t>(absolute(lit)) + (lit < 0 ? 1 : 0); }
+std::size_t literalIndex(int lit) { return 2 * static_cast<std::size_t>(absolute(lit)) + (lit < 0 ? 1 : 0); }
 
 void listPure(QbFormula *f, int lit) {
   List_insertNewLit(&f->pureLiterals, lit);
-  f->pureElemOfLit[pureIndex(lit)] = f->pureLiterals;
+  f->pureElemOfLit[literalIndex(lit)] = f->pureLiterals;
 }
 
 // Each literal is listed at most once, so its own element is the one nearest
 // the head with that payload.
 void unlistPure(QbFormula *f, int lit) {
-  ListElem *&elem = f->pureElemOfLit[pureIndex(lit)];
+  ListElem *&elem = f->pureElemOfLit[literalIndex(lit)];
   if (!elem) return;
   List_removeElem(elem, &f->pureLiterals);
   elem = nullptr;
 }
 
-ListElem *&unitSlot(QbFormula *f, QbfClause *c) { return f->occurrenceSlots[c->occurrenceBase]; }
-ListElem *&literalSlot(QbFormula *f, QbfClause *c, int position) {
+ListElem *&unitSlot(QbFormula *f, QbfClause *c) { return f->unitElemOf[f->occurrenceSlots[c->occurrenceBase]]; }
+std::size_t &literalSlot(QbFormula *f, QbfClause *c, int position) {
   return f->occurrenceSlots[c->occurrenceBase + 1 + static_cast<std::size_t>(position)];
 }
 
-void enterInIndexes(QbFormula *f, QbfClause *c) {
-  if (c->size == 1) {
-    List_insertNewClause(&f->unitClauses, c);
-    unitSlot(f, c) = f->unitClauses;
-  }
-  const int *lits = c->literals();
-  for (int i = 0; i < c->size; i++) {
-    ListElem **list = occurrences(f, lits[i]);
-    List_insertNewClause(list, c);
-    literalSlot(f, c, i) = *list;
-    if (f->pureLiterals) unlistPure(f, -lits[i]);
-  }
+// Calls visit(clause) for each clause still holding lit, from the one made
+// last: the order of a list filled by head insertion. The clause visited may
+// lose lit on the way; nothing is ever added.
+template <typename Visit> void forEachOccurrence(QbFormula *f, int lit, Visit visit) {
+  std::size_t i = literalIndex(lit);
+  const std::size_t first = f->occurrenceStart[i];
+  for (std::size_t at = f->occurrenceStart[i + 1]; at-- > first;)
+    if (QbfClause *c = f->occurrences[at]) visit(c);
 }
 
 bool isExistential(QbFormula *f, int lit) { return QbFormula_getQuantifierType(f, absolute(lit)) == 'e'; }
@@ -65,13 +56,11 @@ bool isExistential(QbFormula *f, int lit) { return QbFormula_getQuantifierType(f
 // Makes lit true: deletes the clauses that contain it and removes -lit from
 // the others.
 void assign(QbFormula *f, int lit) {
-  ListElem **own = occurrences(f, lit);
-  ListElem **other = occurrences(f, -lit);
-  while (*own) {
-    QbfClause_delete(f, (*own)->data.clause);
+  forEachOccurrence(f, lit, [&](QbfClause *c) {
+    QbfClause_delete(f, c);
     f->clauseNumber--;
-  }
-  while (*other) QbfClause_resolveLiteral(f, (*other)->data.clause, -lit);
+  });
+  forEachOccurrence(f, -lit, [&](QbfClause *c) { QbfClause_resolveLiteral(f, c, -lit); });
 }
 
 int unitClausePropagation(QbFormula *f) {
@@ -126,38 +115,57 @@ int pureLiteralElimination(QbFormula *f) {
 void QbFormulaNormalize_buildIndexes(QbFormula *f) {
   if (f->hasIndexes) return;
   f->hasIndexes = true;
-  const std::size_t codes = static_cast<std::size_t>(f->varNumber);
-  f->positiveOccurrences.growTo(codes, nullptr);
-  f->negativeOccurrences.growTo(codes, nullptr);
-  f->pureElemOfLit.growTo(2 * codes, nullptr);
+  const std::size_t literals = 2 * static_cast<std::size_t>(f->varNumber);
+  f->pureElemOfLit.growTo(literals, nullptr);
+  f->occurrenceCount.growTo(literals, 0);
   f->unitClauses = nullptr;
   f->pureLiterals = nullptr;
   // The lists come out as if each clause had been entered when it was
-  // created: enter them in creation order (their rank is in occurrenceBase
-  // until now).
+  // created: clauses are taken in creation order (their rank is in
+  // occurrenceBase until now).
   CheckedArray<QbfClause *> byCreation(SITE_INDEXES, MODULE);
   byCreation.growTo(static_cast<std::size_t>(f->clauseNumber), nullptr);
-  std::size_t literals = 0;
+  std::size_t total = 0;
   QbFormula_forEachStoredClause(f, [&](QbfClause *c) {
     byCreation[c->occurrenceBase] = c;
-    literals += static_cast<std::size_t>(c->size) + 1;
+    const int *lits = c->literals();
+    for (int i = 0; i < c->size; i++) f->occurrenceCount[literalIndex(lits[i])]++;
+    total += static_cast<std::size_t>(c->size);
   });
-  if (literals > 0xFFFFFFFFu) abnormalExit(ERR_NO_MEMORY, SITE_INDEXES, MODULE);
-  f->occurrenceSlots.growTo(literals, nullptr);
+  f->occurrenceStart.growTo(literals + 1, 0);
+  for (std::size_t i = 0; i < literals; i++)
+    f->occurrenceStart[i + 1] = f->occurrenceStart[i] + static_cast<std::size_t>(f->occurrenceCount[i]);
+  f->occurrences.growUninitialized(total);
+  f->occurrenceSlots.growUninitialized(total + byCreation.size());
+  f->unitElemOf.growTo(byCreation.size(), nullptr);
+  CheckedArray<std::size_t> fill(SITE_INDEXES, MODULE);
+  fill.growTo(literals, 0);
+  for (std::size_t i = 0; i < literals; i++) fill[i] = f->occurrenceStart[i];
   std::size_t base = 0;
-  for (std::size_t i = 0; i < byCreation.size(); i++) {
-    QbfClause *c = byCreation[i];
+  for (std::size_t rank = 0; rank < byCreation.size(); rank++) {
+    QbfClause *c = byCreation[rank];
     c->occurrenceBase = static_cast<unsigned>(base);
-    base += static_cast<std::size_t>(c->size) + 1;
-    enterInIndexes(f, c);
+    f->occurrenceSlots[base] = rank;
+    const int *lits = c->literals();
+    for (int i = 0; i < c->size; i++) {
+      std::size_t &at = fill[literalIndex(lits[i])];
+      f->occurrences[at] = c;
+      f->occurrenceSlots[base + 1 + static_cast<std::size_t>(i)] = at++;
+    }
+    base += 1 + static_cast<std::size_t>(c->size);
+    if (c->size == 1) {
+      List_insertNewClause(&f->unitClauses, c);
+      unitSlot(f, c) = f->unitClauses;
+    }
   }
+  if (base > 0xFFFFFFFFu) abnormalExit(ERR_NO_MEMORY, SITE_INDEXES, MODULE);
   QbFormulaNormalize_initPureLits(f);
 }
 
 void QbFormulaNormalize_initPureLits(QbFormula *f) {
   for (int code = 1; code < f->varNumber; code++) {
-    bool positive = f->positiveOccurrences[static_cast<std::size_t>(code)] != nullptr;
-    bool negative = f->negativeOccurrences[static_cast<std::size_t>(code)] != nullptr;
+    bool positive = f->occurrenceCount[literalIndex(code)] > 0;
+    bool negative = f->occurrenceCount[literalIndex(-code)] > 0;
     if (!positive && negative) listPure(f, -code);
     if (positive && !negative) listPure(f, code);
   }
@@ -177,13 +185,11 @@ void QbFormulaNormalize_deindexClause(QbFormula *f, QbfClause *c) {
 
 void QbFormulaNormalize_deindexLitInClause(QbFormula *f, QbfClause *c, int lit, int position) {
   if (!f->hasIndexes) return;
-  ListElem **own = occurrences(f, lit);
-  ListElem *&elem = literalSlot(f, c, position);
-  if (!elem) return;
-  List_removeElem(elem, own);
-  elem = nullptr;
-  if (*own) return;
-  if (*occurrences(f, -lit))
+  QbfClause *&occurrence = f->occurrences[literalSlot(f, c, position)];
+  if (!occurrence) return;
+  occurrence = nullptr;
+  if (--f->occurrenceCount[literalIndex(lit)] > 0) return;
+  if (f->occurrenceCount[literalIndex(-lit)] > 0)
     listPure(f, -lit);
   else
     unlistPure(f, lit);
