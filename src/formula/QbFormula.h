@@ -68,14 +68,18 @@ struct QbFormula {
   // Normalisation indexes (built on demand, see QbFormulaNormalize.h).
   // Literals are indexed 2 * code (+1 when negative).
   bool hasIndexes = false;
-  // The clauses of each literal, in creation order: literal i's occurrences
-  // are [occurrenceStart[i], occurrenceStart[i + 1]); a removed one is null.
-  CheckedArray<QbfClause *> occurrences;
-  CheckedArray<std::size_t> occurrenceStart;
+  // The clauses of each literal, by creation rank, in creation order:
+  // literal i's occurrences are [occurrenceStart[i], occurrenceStart[i + 1]);
+  // a removed one is REMOVED_OCCURRENCE. (Indexes into these tables are
+  // 32-bit: fewer than 2^32 occurrences.)
+  static constexpr std::uint32_t REMOVED_OCCURRENCE = 0xFFFFFFFFu;
+  CheckedArray<QbfClause *> clauseOfRank;
+  CheckedArray<std::uint32_t> occurrences;
+  CheckedArray<std::uint32_t> occurrenceStart;
   CheckedArray<int> occurrenceCount; // live occurrences per literal
   // Per clause, from its occurrenceBase: its creation rank, then the index in
   // `occurrences` of the occurrence of each literal position.
-  CheckedArray<std::size_t> occurrenceSlots;
+  CheckedArray<std::uint32_t> occurrenceSlots;
   ListElem *unitClauses = nullptr;
   ListElem *pureLiterals = nullptr;
   // Per clause rank, its unitClauses element; per literal, its pureLiterals

@@ -44,8 +44,8 @@ void removeAt(QbFormula *formula, QbfClause *c, int p) {
   if (last) QbFormula_deindexClause(formula, c);
   std::memmove(lits + p, lits + p + 1, sizeof(int) * static_cast<std::size_t>(c->size - p - 1));
   if (formula->hasIndexes) {
-    std::size_t *slots = &formula->occurrenceSlots[c->occurrenceBase + 1];
-    std::memmove(slots + p, slots + p + 1, sizeof(std::size_t) * static_cast<std::size_t>(c->size - p - 1));
+    std::uint32_t *slots = &formula->occurrenceSlots[c->occurrenceBase + 1];
+    std::memmove(slots + p, slots + p + 1, sizeof(std::uint32_t) * static_cast<std::size_t>(c->size - p - 1));
   }
   c->size--;
   if (last) QbFormula_reindexClause(formula, c);
