@@ -21,6 +21,7 @@
 #include "run/RunStatus.h"
 #include "run/AbnormalExit.h"
 #include "storage/Memory.h"
+#include "storage/Prefetch.h"
 
 namespace {
 constexpr int SITE_NEW_FORMULA = 61;
@@ -79,15 +80,6 @@ template <typename Visit> void forEachRawClause(QbFormula *f, Visit visit) {
     visit(n, raw + at + 1);
     at += 1 + static_cast<std::size_t>(n);
   }
-}
-
-// A hint to the processor that the memory will be read soon.
-inline void prefetch(const void *address) {
-#if defined(__GNUC__)
-  __builtin_prefetch(address);
-#else
-  (void)address;
-#endif
 }
 
 // Clauses are short: a word loop beats a call to memcpy.

@@ -9,6 +9,7 @@
 #include "run/RunStatus.h"
 #include "storage/CheckedArray.h"
 #include "storage/List.h"
+#include "storage/Prefetch.h"
 
 namespace {
 constexpr const char *MODULE = "QbFormulaNormalize";
@@ -112,15 +113,6 @@ int pureLiteralElimination(QbFormula *f) {
   }
 }
 } // namespace
-
-// A hint to the processor that the memory will be read soon.
-inline void prefetch(const void *address) {
-#if defined(__GNUC__)
-  __builtin_prefetch(address);
-#else
-  (void)address;
-#endif
-}
 
 void QbFormulaNormalize_buildIndexes(QbFormula *f) {
   if (f->hasIndexes) return;

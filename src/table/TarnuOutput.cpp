@@ -280,28 +280,25 @@ Body readBody(std::string_view s, bool cutShort) {
   // the head), an abnormal exit; then possibly the parent's mark.
   std::size_t q = cut;
   bool childEnded = false;
+  // The child's own last words: complete, cut short at the end of the text,
+  // or not what they should be (false: the body cannot be read).
+  auto childEnding = [&](const auto &elements, const char *ended) {
+    Match m = matchElements(s, q, elements, &row);
+    if (m == Match::Fail) return false;
+    if (m == Match::Partial) {
+      if (!cutShort) return false;
+      outcome = "incomplete";
+      q = s.size();
+    } else {
+      outcome = ended;
+      childEnded = true;
+    }
+    return true;
+  };
   if (cut == 0 && rest.substr(0, PARSE_ERROR_MARK.size()) == PARSE_ERROR_MARK) {
-    Match m = matchElements(s, q, PARSE_ERROR, &row);
-    if (m == Match::Fail) return body;
-    if (m == Match::Partial) {
-      if (!cutShort) return body;
-      outcome = "incomplete";
-      q = s.size();
-    } else {
-      outcome = "parse-error";
-      childEnded = true;
-    }
+    if (!childEnding(PARSE_ERROR, "parse-error")) return body;
   } else if (rest.substr(0, 2) == "[A") {
-    Match m = matchElements(s, q, ABNORMAL_EXIT, &row);
-    if (m == Match::Fail) return body;
-    if (m == Match::Partial) {
-      if (!cutShort) return body;
-      outcome = "incomplete";
-      q = s.size();
-    } else {
-      outcome = "abnormal-exit";
-      childEnded = true;
-    }
+    if (!childEnding(ABNORMAL_EXIT, "abnormal-exit")) return body;
   } else if (rest.empty()) {
     if (complete)
       outcome = "ok";

@@ -148,14 +148,7 @@ TEST(Scale, DeepChainWithTheDotFileInBothForms) {
 
 TEST(Scale, ManyUniversalsAboveOneExistential) {
   ScratchDir dir;
-  const int universals = 100000;
-  std::ostringstream text;
-  text << "p cnf " << universals + 1 << " 1\na";
-  for (int v = 1; v <= universals; v++) text << ' ' << v;
-  text << " 0\ne " << universals + 1 << " 0\n";
-  for (int v = 1; v <= universals + 1; v++) text << v << ' ';
-  text << "0\n";
-  writeFile(dir.file("u.qdimacs"), text.str());
+  writeFile(dir.file("u.qdimacs"), test::universalsAboveOneExistential(100000));
   test::RunResult r = runLimited({dir.file("u.qdimacs")});
   ASSERT_EQ(r.status, 1);
   std::size_t at = r.out.find("D-Components: ");

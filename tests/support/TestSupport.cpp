@@ -160,6 +160,16 @@ RunResult runTarnu(const std::vector<std::string> &args, const RunOptions &optio
   return run(tarnuBinary(), args, options);
 }
 
+std::string universalsAboveOneExistential(int n) {
+  std::ostringstream text;
+  text << "p cnf " << n + 1 << " 1\na";
+  for (int v = 1; v <= n; v++) text << ' ' << v;
+  text << " 0\ne " << n + 1 << " 0\n";
+  for (int v = 1; v <= n + 1; v++) text << v << ' ';
+  text << "0\n";
+  return text.str();
+}
+
 std::string maskVarying(const std::string &output) {
   static const std::regex date(R"(compiled [A-Z][a-z][a-z] [ 0-9][0-9] [0-9]{4}\))");
   static const std::regex growing(R"(Growing time: [0-9]+ms)");

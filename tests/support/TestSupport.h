@@ -69,6 +69,10 @@ void expectGraphvizReads(const std::string &dotFile);
 // program needs far more address space and time.
 bool sanitized();
 
+// A formula of n universal variables in one block above one existential
+// variable, with the single clause of all of them.
+std::string universalsAboveOneExistential(int n);
+
 // Replaces the build date of the banner by "DATE", the milliseconds of
 // "Growing time" and the seconds of "[OK, ...s]" by "X".
 std::string maskVarying(const std::string &output);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FormulaSupport.h"
+#include "TestSupport.h"
 #include "formula/QbFormula.h"
 #include "normalize/QbFormulaNormalize.h"
 #include "tree/QbfTree.h"
@@ -97,14 +98,8 @@ TEST(Construction, IndependentPartsAreSeparateBranches) {
 
 TEST(Measures, DComponentsAreExactBeyond32Bits) {
   for (int universals : {30, 31, 32, 63, 64, 100, 2000}) {
-    std::ostringstream text;
-    text << "p cnf " << universals + 1 << " 1\na";
-    for (int v = 1; v <= universals; v++) text << ' ' << v;
-    text << " 0\ne " << universals + 1 << " 0\n";
-    for (int v = 1; v <= universals + 1; v++) text << v << ' ';
-    text << "0\n";
     Built b;
-    build(b, text.str());
+    build(b, test::universalsAboveOneExistential(universals));
     // 2^universals in decimal, computed with doubles where they are exact.
     std::string d = QbfTree_getNumberOfDisjointSubformulas(b.tree);
     if (universals <= 64) {
