@@ -307,6 +307,7 @@ void QbFormula_finalize(QbFormula *f) {
     const std::size_t firstCode = bucket[b].firstCode;
     const std::size_t endCode = b + 1 < bucket.size() ? bucket[b + 1].firstCode : codes;
     const std::size_t begin = bucket[b].begin, bytes = bucket[b].fill - begin;
+    if (bytes == 0) continue;
     aside.clear();
     aside.growUninitialized(bytes);
     std::memcpy(aside.data(), f->store + begin, bytes);

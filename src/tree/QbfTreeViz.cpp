@@ -41,6 +41,7 @@ public:
   }
   void advance(std::size_t n) { used_ += n; }
   void text(const char *s, std::size_t n) {
+    if (n == 0) return;
     std::memcpy(room(n), s, n);
     used_ += n;
   }
