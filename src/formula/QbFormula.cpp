@@ -90,7 +90,16 @@ void copyClause(char *to, const QbfClause *c, std::size_t bytes) {
 }
 
 void sortByVariable(int *lits, int n) {
-  if (n <= 16) {
+  auto order = [](int &a, int &b) {
+    if (absolute(a) > absolute(b)) std::swap(a, b);
+  };
+  if (n == 2) {
+    order(lits[0], lits[1]);
+  } else if (n == 3) { // the commonest clause: three compare-exchanges
+    order(lits[0], lits[1]);
+    order(lits[1], lits[2]);
+    order(lits[0], lits[1]);
+  } else if (n <= 16) {
     for (int i = 1; i < n; i++) {
       int lit = lits[i];
       int var = absolute(lit);
@@ -351,7 +360,6 @@ void QbFormula_finalize(QbFormula *f) {
     }
   }
   f->clauseNumber = static_cast<int>(rank);
-  f->finalized = true;
 }
 
 void QbFormula_delete(QbFormula *f) {
@@ -395,6 +403,7 @@ template <typename Place> int collectDependencies(QbFormula *f, int q, Place pla
 
   int found = 0;
   int chain = -2;
+  int lowest = n; // the highest is q itself
   for (QbfClause *c = head; c; c = c->next()) {
     const int *lits = c->literals();
     for (int i = 0; i < c->size; i++) {
@@ -403,31 +412,44 @@ template <typename Place> int collectDependencies(QbFormula *f, int q, Place pla
         found++;
         mark[var] = chain;
         chain = var;
+        if (var < lowest) lowest = var;
       }
     }
   }
 
-  // Scanning the whole marking array pays when many codes were collected;
+  // Scanning the marking array gives the codes in order. It pays for the
+  // whole array when many codes were collected, and for the range they span
+  // when that is short (the usual case: clauses over nearby variables);
   // otherwise the chain is followed and the few codes sorted.
   int *result = place(found);
   int k = 0;
-  if (static_cast<double>(found) / n * 301.0 * std::log(static_cast<double>(found)) > 1.0) {
+  if (q - lowest < 4 * found + 16) {
+    for (int var = lowest; var <= q; var++)
+      if (mark[var] != -1) {
+        result[k++] = var;
+        mark[var] = -1;
+      }
+  } else if (static_cast<double>(found) / n * 301.0 * std::log(static_cast<double>(found)) > 1.0) {
     for (int var = 0; var <= n; var++)
       if (mark[var] != -1) {
         result[k++] = var;
         mark[var] = -1;
       }
   } else {
+    // The chain holds the codes last collected first, and the clauses are
+    // collected in ascending order mostly: filled from the end, the array is
+    // nearly sorted already.
+    k = found;
     for (int var = chain; var != -2;) {
-      result[k++] = var;
+      result[--k] = var;
       int next = mark[var];
       mark[var] = -1;
       var = next;
     }
-    if (k <= 16)
-      sortByVariable(result, k); // codes are positive: by value
+    if (found <= 16)
+      sortByVariable(result, found); // codes are positive: by value
     else
-      std::sort(result, result + k);
+      std::sort(result, result + found);
   }
 
   if (slot >= 0)

@@ -36,7 +36,6 @@ struct QbFormula {
   int varNumber = 1;
   int emptyClauseFound = 0;
   int clauseNumber = 0;
-  bool finalized = false;
   bool matrixChanged = false; // a clause lost a literal or was deleted
 
   // Indexed by code (varNumber entries once finalized).

@@ -2,6 +2,7 @@
 
 #include "normalize/QbFormulaNormalize.h"
 
+#include <cassert>
 #include <cstdlib>
 
 #include "formula/QbFormula.h"
@@ -116,6 +117,7 @@ int pureLiteralElimination(QbFormula *f) {
 
 void QbFormulaNormalize_buildIndexes(QbFormula *f) {
   if (f->hasIndexes) return;
+  assert(!f->matrixChanged && "the store can be walked only while no clause has changed");
   f->hasIndexes = true;
   const std::size_t literals = 2 * static_cast<std::size_t>(f->varNumber);
   f->pureElemOfLit.growTo(literals, nullptr);

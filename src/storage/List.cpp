@@ -17,8 +17,7 @@ namespace {
 constexpr int SITE_NEW_ELEM = 31;
 constexpr int CHUNK_ELEMS = 1024;
 
-// Chunks obtained so far, linked through their first element's data slot
-// so the pool can be released as a whole.
+// Chunks obtained so far, linked so that the pool can be released as a whole.
 struct Chunk {
   Chunk *next;
   ListElem elems[CHUNK_ELEMS];
