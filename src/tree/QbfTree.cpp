@@ -1,5 +1,5 @@
 // QbfTree: construction with duplicated universal nodes, the measures and the
-// summary, the depth-first visit and the deletion.
+// summary, and the deletion.
 
 #include "tree/QbfTree.h"
 
