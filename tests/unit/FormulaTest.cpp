@@ -94,15 +94,18 @@ TEST(Summary, CountsBlocksOverCodes) {
 }
 
 TEST(Dependencies, ChainAndScanGiveTheSameSortedSet) {
-  // 1000 declared variables in the default block: with varNumber 1001, three
-  // codes take the chain, four the scan.
-  std::string text = "p cnf 1000 3\n700 -5 300 0\n900 -899 12 0\n-12 3 900 0\n";
+  // 1000 declared variables in the default block (codes = numbers): the
+  // codes at 700 and 900 lie too far apart to scan their span, so they are
+  // chained and sorted; those at 50 span 11 entries, which are scanned.
+  std::string text = "p cnf 1000 4\n700 -5 300 0\n900 -899 12 0\n-12 3 900 0\n-45 40 50 0\n";
   QbFormula *f = parseText(text);
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(dependencies(f, 700), (std::vector<int>{5, 300, 700}));
   EXPECT_EQ(dependencies(f, 900), (std::vector<int>{3, 12, 899, 900}));
+  EXPECT_EQ(dependencies(f, 50), (std::vector<int>{40, 45, 50}));
   // Both ways restore the borrowed block: the next borrower sees only -1s.
   EXPECT_EQ(dependencies(f, 700), (std::vector<int>{5, 300, 700}));
+  EXPECT_EQ(dependencies(f, 900), (std::vector<int>{3, 12, 899, 900}));
   EXPECT_EQ(memory[0].inUse, 0);
   EXPECT_EQ(dependencies(f, 1), std::vector<int>{});
   QbFormula_delete(f);
