@@ -434,26 +434,15 @@ private:
       if (p == end) break; // the clause ends with its line
       if (scanShortDecimal(p, end, value)) {
         current = value;
-        if (current == 0) break;
-        if (variableError(current)) return clearSeen(), false;
-        int earlier = earlierLiteral(current);
-        if (earlier == 0) {
-          addLiteral(current);
-          continue;
-        }
-        if (earlier != current) {
-          tautology = true;
-          break;
-        }
-        continue;
-      }
-      number = scanInt(p, end, value, digitsEnd);
-      if (number == Number::Ok) {
-        current = value;
-        p = skipToken(digitsEnd, end);
       } else {
-        if (numberError(number, p, digitsEnd)) return clearSeen(), false;
-        p = skipToken(p, end);
+        number = scanInt(p, end, value, digitsEnd);
+        if (number == Number::Ok) {
+          current = value;
+          p = skipToken(digitsEnd, end);
+        } else {
+          if (numberError(number, p, digitsEnd)) return clearSeen(), false;
+          p = skipToken(p, end);
+        }
       }
       if (current == 0) break;
       if (variableError(current)) return clearSeen(), false;
