@@ -1,0 +1,169 @@
+// End to end, what the case files cannot say: children killed while they
+// run, too little memory, formulas and directory trees of extreme sizes, DOT
+// labels longer than Graphviz reads in one piece, and the probe files.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <regex>
+#include <sys/stat.h>
+#include <thread>
+
+#include "Support.h"
+
+namespace {
+
+std::string chain(int n) {
+  std::string text = "p cnf " + std::to_string(n) + " " + std::to_string(n - 1) + "\ne";
+  for (int v = 1; v <= n; v++) text += " " + std::to_string(v);
+  text += " 0\n";
+  for (int v = 1; v < n; v++) text += std::to_string(v) + " " + std::to_string(-(v + 1)) + " 0\n";
+  return text;
+}
+
+// Runs under a 4 GB address space (none when sanitized) and expects success
+// or the clean abnormal exit for lack of memory.
+test::RunResult runLimited(const std::vector<std::string> &args) {
+  test::RunResult r = test::runTarnu(args, {.memory = test::sanitized() ? 0 : 4ULL << 30});
+  bool ok = r.status == 1 && r.out.find("[OK, ") != std::string::npos;
+  bool noMemory = r.status == 255 && r.out.find("\"Cannot allocate memory\"") != std::string::npos;
+  EXPECT_TRUE(ok || noMemory) << r.status << "\n" << r.out.substr(0, 2000);
+  return r;
+}
+
+// Sends the signal to the instance child of the program once it runs.
+std::function<void(int)> killChild(int signal, bool &sent) {
+  return [signal, &sent](int pid) {
+    std::string children = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+    for (int attempt = 0; attempt < 20000 && !sent; attempt++) {
+      int child = 0;
+      if (std::ifstream(children) >> child && child > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // past its item head
+        sent = kill(child, signal) == 0;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+  };
+}
+
+TEST(System, ChildrenKilledWhileTheyRun) {
+  test::ScratchDir dir;
+  test::writeFile(dir.file("slow.qdimacs"), chain(2000000));
+  test::writeFile(dir.file("zz.qdimacs"), "p cnf 3000000 1\n1 0\n"); // after slow.qdimacs
+  for (int signal : {SIGSEGV, SIGUSR1}) {
+    bool sent = false;
+    test::RunResult r = test::runTarnu({"slow.qdimacs"}, {.cwd = dir.path(), .whileRunning = killChild(signal, sent)});
+    ASSERT_TRUE(sent);
+    std::string mark = signal == SIGSEGV ? "[CRASH]\n" : "[TIMEOUT]\n";
+    EXPECT_EQ(r.status, signal == SIGSEGV ? 251 : 30);
+    EXPECT_TRUE(r.out.ends_with(mark)) << r.out;
+    EXPECT_NE(r.out.find("1.Processing \"slow.qdimacs\"...  "), std::string::npos);
+  }
+  bool sent = false;
+  test::RunResult r = test::runTarnu({"."}, {.cwd = dir.path(), .whileRunning = killChild(SIGSEGV, sent)});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("[CRASH]\n2.Processing \"./zz.qdimacs\""), std::string::npos) << "the walk goes on";
+}
+
+TEST(System, TooLittleMemoryEndsThroughTheAbnormalExit) {
+  if (test::sanitized()) GTEST_SKIP() << "the sanitizers need more address space than the limit";
+  test::ScratchDir dir;
+  test::writeFile(dir.file("chain.qdimacs"), chain(1000000));
+  test::RunResult r = test::runTarnu({"chain.qdimacs"}, {.cwd = dir.path(), .memory = 96ULL << 20});
+  EXPECT_EQ(r.status, 255) << r.out;
+  EXPECT_NE(r.out.find("[Abnormal exit due to error \"Cannot allocate memory\" at line "), std::string::npos) << r.out;
+}
+
+TEST(System, ExtremeShapes) {
+  test::ScratchDir dir;
+  const int n = test::sanitized() ? 200000 : 1000000;
+  test::writeFile(dir.file("chain.qdimacs"), chain(n));
+  for (const char *form : {"-tree", "-linear"}) {
+    test::RunResult r = runLimited({"-tree", form, dir.file("chain.qdimacs")});
+    EXPECT_NE(r.out.find("       Depth: " + std::to_string(n + 1) + "\n"), std::string::npos);
+    std::string dot = test::readFile(dir.file("chain.qdimacs.treeDup.dot"));
+    EXPECT_EQ(std::count(dot.begin(), dot.end(), '\n'), std::string(form) == "-tree" ? 3L * n + 1 : 3L * n + 3);
+  }
+  std::string vars;
+  for (int v = 1; v <= 100000; v++) vars += std::to_string(v) + " ";
+  test::writeFile(dir.file("universals.qdimacs"), "p cnf 100001 1\na " + vars + "0\ne 100001 0\n" + vars + "100001 0\n");
+  test::RunResult r = runLimited({dir.file("universals.qdimacs")});
+  std::size_t at = r.out.find("D-Components: ") + 14;
+  std::string d = r.out.substr(at, r.out.find('\n', at) - at);
+  EXPECT_EQ(d.size(), 30103u) << "2^100000 has 30103 digits";
+  EXPECT_TRUE(d.starts_with("99900209301438450794") && d.ends_with("55304734389883109376"));
+  if (test::sanitized()) return; // gigabytes of tables
+  // The largest counts with variables far apart, and every declared variable
+  // existential: tables indexed by variable number cost what is used.
+  test::writeFile(dir.file("sparse.qdimacs"), "p cnf 268435455 2147483647\na 268435455 0\ne 1 0\n1 -268435455 0\n");
+  EXPECT_NE(runLimited({dir.file("sparse.qdimacs")}).out.find("     clauses: 2147483647\n"), std::string::npos);
+  test::writeFile(dir.file("dense.qdimacs"), "p cnf 2000000 1\n1 -2000000 0\n");
+  EXPECT_NE(runLimited({dir.file("dense.qdimacs")}).out.find("   variables: 2000000\n"), std::string::npos);
+}
+
+TEST(System, DirectoryTreesTwoThousandDeep) {
+  test::ScratchDir dir;
+  std::string path = dir.path();
+  for (int level = 0; level < 2000; level++) path += "/d";
+  ASSERT_EQ(test::run("/bin/mkdir", {"-p", path}).status, 0);
+  test::writeFile(path + "/deep.qdimacs", "p cnf 1 1\n1 0\n");
+  test::writeFile(dir.file("top.qdimacs"), "p cnf 1 1\n1 0\n");
+  test::RunResult r = test::runTarnu({dir.path()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("1.Processing \"" + path + "/deep.qdimacs\"...  \n"), std::string::npos);
+}
+
+// The label of the first statement starting with the text, its quoted
+// pieces joined.
+std::string label(const std::string &dot, const std::string &start, bool &pieces) {
+  std::size_t at = dot.find("\n" + start);
+  std::string line = dot.substr(at + 1, dot.find('\n', at + 1) - at - 1), text;
+  pieces = line.find("\" + \"") != std::string::npos;
+  for (at = line.find("label = \"") + 9;; at += 5) {
+    std::size_t end = line.find('"', at);
+    text += line.substr(at, end - at);
+    if (line.compare(end, 5, "\" + \"") != 0) return text;
+    at = end;
+  }
+}
+
+TEST(System, LongLabelsAreWrittenWholeInPiecesGraphvizReads) {
+  test::ScratchDir dir;
+  std::string clauses = "p cnf 3001 2\ne", positive, negative, expected;
+  for (int v = 1; v <= 3001; v++) {
+    clauses += " " + std::to_string(v);
+    positive += std::to_string(v) + " ";
+    negative += std::to_string(-v) + " ";
+    expected += std::string(v > 1 ? "," : "") + std::to_string(v);
+  }
+  test::writeFile(dir.file("wide.qdimacs"), clauses + " 0\n" + positive + "0\n" + negative + "0\n");
+  test::runTarnu({"-clauses", dir.file("wide.qdimacs")});
+  std::string negatives = std::regex_replace(expected, std::regex("([0-9]+)"), "-$1");
+  bool pieces = false;
+  EXPECT_EQ(label(test::readFile(dir.file("wide.qdimacs.treeDup.dot")), "c", pieces),
+            "{{" + negatives + "}|{" + expected + "}}");
+  EXPECT_TRUE(pieces);
+  test::expectGraphvizReads(dir.file("wide.qdimacs.treeDup.dot"));
+  std::string vars;
+  for (int v = 1; v <= 4000; v++) vars += std::to_string(v) + " ";
+  test::writeFile(dir.file("chain.qdimacs"), "p cnf 4000 1\ne " + vars + "0\n" + vars + "0\n");
+  test::runTarnu({"-tree", dir.file("chain.qdimacs")});
+  std::string octagon = label(test::readFile(dir.file("chain.qdimacs.treeDup.dot")), "n0 ", pieces);
+  EXPECT_TRUE(pieces);
+  EXPECT_TRUE(octagon.starts_with("e1 2\\n 3 4 5 6") && octagon.ends_with(" 4000\\n")) << octagon;
+  EXPECT_EQ(std::count(octagon.begin(), octagon.end(), ' '), 3999) << "every variable of the chain";
+  test::expectGraphvizReads(dir.file("chain.qdimacs.treeDup.dot"));
+}
+
+TEST(System, ProbeFilesInTheWorkingDirectory) {
+  test::ScratchDir dir;
+  test::writeFile(dir.file("t.qdimacs"), "p cnf 2 1\n1 2 0\n");
+  EXPECT_EQ(test::runTarnu({"t.qdimacs"}, {.cwd = dir.path()}).status, 1);
+  EXPECT_TRUE(std::regex_match(test::readFile(dir.file("memUsage")), std::regex("   VSZ   RSS\n *[0-9]+ +[0-9]+\n")));
+  EXPECT_TRUE(std::regex_search(test::readFile(dir.file("freeMem")), std::regex("\nPages free: [0-9]+\\.\n")));
+}
+
+} // namespace

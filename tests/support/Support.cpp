@@ -1,0 +1,169 @@
+// Test helpers: scratch directories, files, and runs of the real programs.
+
+#include "Support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace test {
+namespace fs = std::filesystem;
+
+namespace {
+constexpr int NOBODY = 65534;
+}
+
+ScratchDir::ScratchDir() {
+  const char *tmp = std::getenv("TMPDIR");
+  std::string base = tmp && *tmp ? tmp : access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  std::string pattern = base + "/tarnu-test-XXXXXX";
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+  owner_ = static_cast<int>(getpid());
+}
+
+ScratchDir::~ScratchDir() {
+  // rm walks deep trees relative to open directories; chmod gives back what
+  // a test took away.
+  if (static_cast<int>(getpid()) == owner_) run("/bin/sh", {"-c", "chmod -R u+rwx \"$0\"; rm -rf \"$0\"", path_});
+}
+
+void writeFile(const std::string &path, const std::string &contents) {
+  std::ofstream out(path, std::ios::binary);
+  out << contents;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+RunResult run(const std::string &program, const std::vector<std::string> &args, const RunOptions &options) {
+  int in[2], out[2], err[2];
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
+  pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    if (options.memory) {
+      rlimit limit{options.memory, options.memory};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    if (options.unprivileged && geteuid() == 0 && (setgid(NOBODY) != 0 || setuid(NOBODY) != 0)) _exit(124);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(125);
+    std::vector<char *> argv{const_cast<char *>(program.c_str())};
+    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(126);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  std::thread watcher;
+  if (options.whileRunning) watcher = std::thread(options.whileRunning, static_cast<int>(child));
+  std::signal(SIGPIPE, SIG_IGN);
+  RunResult result;
+  std::size_t fed = 0;
+  int inFd = in[1];
+  if (options.input.empty()) close(inFd), inFd = -1;
+  int outFd = out[0], errFd = err[0];
+  while (outFd >= 0 || errFd >= 0) {
+    pollfd fds[3] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {inFd, POLLOUT, 0}};
+    if (poll(fds, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; i++) {
+      int &fd = i == 0 ? outFd : errFd;
+      if (fd < 0 || !fds[i].revents) continue;
+      char chunk[65536];
+      ssize_t n = read(fd, chunk, sizeof chunk);
+      if (n > 0)
+        (i == 0 ? result.out : result.err).append(chunk, static_cast<std::size_t>(n));
+      else if (n == 0 || errno != EINTR)
+        close(fd), fd = -1;
+    }
+    if (inFd >= 0 && fds[2].revents) {
+      ssize_t n = write(inFd, options.input.data() + fed, options.input.size() - fed);
+      if (n > 0) fed += static_cast<std::size_t>(n);
+      if (n < 0 || fed == options.input.size()) close(inFd), inFd = -1;
+    }
+  }
+  if (inFd >= 0) close(inFd);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (watcher.joinable()) watcher.join();
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+RunResult runTarnu(const std::vector<std::string> &args, const RunOptions &options) {
+  return run(tarnuBinary(), args, options);
+}
+
+std::string tarnuBinary() { return TARNU_BINARY; }
+std::string tableBinary() { return TARNU_TABLE_BINARY; }
+std::string sourceDir() { return TARNU_SOURCE_DIR; }
+
+std::string instancesDir() {
+  const char *given = std::getenv("TARNU_INSTANCES");
+  std::string dir = given && *given ? given : sourceDir() + "/../shared/instances";
+  EXPECT_TRUE(fs::is_directory(dir)) << "the real instances are not at " << dir << " (set TARNU_INSTANCES)";
+  return dir;
+}
+
+std::string mask(const std::string &output) {
+  static const std::regex date(R"(compiled [A-Z][a-z][a-z] [ 0-9][0-9] [0-9]{4}\))");
+  static const std::regex growing(R"(Growing time: [0-9]+ms)");
+  static const std::regex ok(R"(\[OK, [0-9]+\.[0-9]s\])");
+  std::string masked = std::regex_replace(output, date, "compiled DATE)");
+  masked = std::regex_replace(masked, growing, "Growing time: Xms");
+  return std::regex_replace(masked, ok, "[OK, Xs]");
+}
+
+bool sanitized() { return std::getenv("TARNU_SANITIZED") != nullptr; }
+
+bool canDropPrivileges() { return geteuid() == 0; }
+
+void openUp(const std::string &path) {
+  std::error_code ec;
+  chmod(path.c_str(), 0777);
+  for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    if (!it->is_symlink(ec)) chmod(it->path().c_str(), it->is_directory(ec) ? 0777 : 0666);
+}
+
+void expectGraphvizReads(const std::string &dotFile) {
+  static const bool present = access("/usr/bin/dot", X_OK) == 0 && access("/usr/bin/gc", X_OK) == 0;
+  if (!present) {
+    EXPECT_EQ(std::getenv("TARNU_REQUIRE_GRAPHVIZ"), nullptr) << "Graphviz (dot, gc) is not installed";
+    return;
+  }
+  bool small = fs::file_size(dotFile) < 300000;
+  RunResult r = small ? run("/usr/bin/dot", {"-Tsvg", "-o", "/dev/null", dotFile}) : run("/usr/bin/gc", {"-n", dotFile});
+  EXPECT_EQ(r.status, 0) << dotFile << "\n" << r.err;
+  EXPECT_EQ(r.err, "") << dotFile;
+}
+
+} // namespace test

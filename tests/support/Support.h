@@ -1,0 +1,71 @@
+#pragma once
+// What every test suite shares: scratch directories, files, runs of the real
+// programs with their output captured, and the masking of what varies from
+// run to run (build date, times).
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// A fresh directory (on /dev/shm when there is one), removed with everything
+// in it when the object goes, by the process that made it only.
+class ScratchDir {
+public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir &) = delete;
+  ScratchDir &operator=(const ScratchDir &) = delete;
+  const std::string &path() const { return path_; }
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+  int owner_;
+};
+
+void writeFile(const std::string &path, const std::string &contents);
+std::string readFile(const std::string &path);
+
+struct RunResult {
+  std::string out, err;
+  int status = -1; // exit status 0..255, or 128 + the signal number
+};
+
+struct RunOptions {
+  std::string cwd;               // empty: the current directory
+  std::string input;             // standard input
+  bool unprivileged = false;     // as "nobody" when the tests run as root
+  unsigned long long memory = 0; // address space limit in bytes, 0: none
+  std::function<void(int pid)> whileRunning;
+};
+
+// Runs the program (a path) with the arguments; both outputs are drained
+// together, so neither pipe can fill up.
+RunResult run(const std::string &program, const std::vector<std::string> &args, const RunOptions &options = {});
+RunResult runTarnu(const std::vector<std::string> &args, const RunOptions &options = {});
+
+// The program under test, its companion, and the source tree.
+std::string tarnuBinary();
+std::string tableBinary();
+std::string sourceDir();
+// The real benchmark instances: $TARNU_INSTANCES, else ../shared/instances
+// beside the source tree. A test that needs them fails when they are absent.
+std::string instancesDir();
+
+// "compiled DATE)", "Growing time: Xms", "[OK, Xs]".
+std::string mask(const std::string &output);
+
+// True in the sanitizer build (the test script sets TARNU_SANITIZED).
+bool sanitized();
+// The user "nobody" exists and the tests run as root.
+bool canDropPrivileges();
+// Makes the path and everything below it readable and writable for all.
+void openUp(const std::string &path);
+
+// Graphviz must read the DOT file without a word: dot lays out files up to a
+// few hundred kilobytes, larger ones are only parsed (gc).
+void expectGraphvizReads(const std::string &dotFile);
+
+} // namespace test
