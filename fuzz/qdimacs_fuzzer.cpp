@@ -29,7 +29,7 @@
 // What is a finding: any sanitizer report or crash, a failed assert, a
 // process exit (libFuzzer reports "fuzz target exited"), a timeout or
 // out-of-memory, an abnormal exit whose text is not an expected outcome (see
-// EXPECTED_EXIT_TEXTS), and the failure of one of the checks below (CHECK).
+// EXPECTED_EXITS), and the failure of one of the checks below (check).
 //
 // Inputs with a number that would make the reader size its tables by it
 // (above MAX_NUMBER, up to MAX_VARIABLE) are rejected before they run: a
@@ -53,11 +53,10 @@
 
 #include "formula/QbFormula.h"
 #include "qdimacs/Qdimacs.h"
-#include "run/AbnormalExit.h"
-#include "run/IOutils.h"
 #include "run/Options.h"
 #include "run/Pipeline.h"
 #include "run/RunStatus.h"
+#include "storage/AbnormalExit.h"
 #include "storage/List.h"
 #include "storage/Memory.h"
 #include "tree/QbfTreeNode.h"
@@ -72,11 +71,8 @@ static_assert(MAX_NUMBER > 0 && MAX_NUMBER <= MAX_VARIABLE);
 
 // Abnormal exits that are outcomes of an instance, not failures of the
 // program: a false formula found by a simplification rule, lack of memory.
-constexpr const char *EXPECTED_EXIT_TEXTS[] = {
-    "UNSAT_FOR_QBF_FORALL_REDUCTION",
-    "UNSAT_FOR_QBF_UNIVERSAL_PURE_LITERAL_ELIMINATION",
-    ERR_NO_MEMORY,
-};
+constexpr const char *EXPECTED_EXITS[] = {"UNSAT_FOR_QBF_FORALL_REDUCTION",
+                                          "UNSAT_FOR_QBF_UNIVERSAL_PURE_LITERAL_ELIMINATION", ERR_NO_MEMORY};
 
 struct AbnormalExitThrown {
   const char *text;
@@ -84,45 +80,32 @@ struct AbnormalExitThrown {
   const char *module;
 };
 
-std::string scratchDir;
-std::string inputPath;
-std::string dotPath;
-bool ownScratchDir = false;
+std::string inputPath, dotPath;
+// How often each outcome was seen, printed at exit with TARNU_FUZZ_SUMMARY.
+long runs = 0, rejected = 0, parsed = 0, parseErrors = 0, completed = 0, abnormalExits = 0;
 
-// How often each kind of outcome was seen, printed at exit.
-long runs = 0, rejected = 0, parsed = 0, parseErrors = 0, noHeader = 0, completed = 0;
-long exitsByText[sizeof EXPECTED_EXIT_TEXTS / sizeof EXPECTED_EXIT_TEXTS[0]];
-
-[[noreturn]] void fail(const char *what, const char *detail = "") {
-  std::fprintf(stderr, "\n==TARNU FUZZ CHECK FAILED== %s%s%s\n", what, *detail ? ": " : "", detail);
-  std::fflush(stderr);
+[[noreturn]] void fail(const char *what, const std::string &detail = "") {
+  std::fprintf(stderr, "\n==TARNU FUZZ CHECK FAILED== %s %s\n", what, detail.c_str());
   std::abort();
 }
 
-#define CHECK(condition, ...)                                                                                          \
-  do {                                                                                                                 \
-    if (!(condition)) fail(__VA_ARGS__);                                                                               \
-  } while (0)
-
-[[noreturn]] void throwingHook(const char *text, int site, const char *module) {
-  throw AbnormalExitThrown{text, site, module};
+void check(bool condition, const char *what) {
+  if (!condition) fail(what);
 }
 
 bool isDigit(uint8_t ch) { return ch >= '0' && ch <= '9'; }
 bool isHexDigit(uint8_t ch) { return isDigit(ch) || ((ch | 0x20) >= 'a' && (ch | 0x20) <= 'f'); }
-unsigned hexValue(uint8_t ch) { return isDigit(ch) ? ch - '0' : (ch | 0x20) - 'a' + 10; }
 
 // The value the reader's "%i" conversion gives for a number starting at i,
 // saturated above MAX_VARIABLE.
 long long valueAt(const uint8_t *data, size_t size, size_t i) {
-  const long long cap = static_cast<long long>(MAX_VARIABLE) + 1;
   long long v = 0;
-  if (data[i] != '0') {
-    for (; i < size && isDigit(data[i]) && v < cap; i++) v = v * 10 + (data[i] - '0');
-  } else if (i + 2 < size && (data[i + 1] == 'x' || data[i + 1] == 'X') && isHexDigit(data[i + 2])) {
-    for (i += 2; i < size && isHexDigit(data[i]) && v < cap; i++) v = v * 16 + hexValue(data[i]);
-  } else {
-    for (; i < size && data[i] >= '0' && data[i] <= '7' && v < cap; i++) v = v * 8 + (data[i] - '0');
+  int base = data[i] != '0' ? 10 : (i + 2 < size && (data[i + 1] | 0x20) == 'x' && isHexDigit(data[i + 2])) ? 16 : 8;
+  if (base == 16) i += 2;
+  for (; i < size && v <= MAX_VARIABLE; i++) {
+    int digit = isDigit(data[i]) ? data[i] - '0' : isHexDigit(data[i]) ? (data[i] | 0x20) - 'a' + 10 : 99;
+    if (digit >= base) break;
+    v = v * base + digit;
   }
   return v;
 }
@@ -132,15 +115,14 @@ long long valueAt(const uint8_t *data, size_t size, size_t i) {
 // converts starts a run of digits, except in a line cut into pieces (a line
 // longer than the reader's capacity that holds a NUL byte, see
 // QdimacsParser.cpp), where a piece can start inside a run: then every digit
-// counts as a start.
+// counts as a start. "00..." reads as the octal number after its first zero,
+// which is a start too (this keeps a long run of zeros from costing
+// quadratic time).
 bool hasOversizedNumber(const uint8_t *data, size_t size, int lineCapacity) {
   const bool longLines = lineCapacity != INITIAL_LINE_BUFSIZE || size >= static_cast<size_t>(lineCapacity) - 1;
   const bool anyStart = longLines && std::memchr(data, '\0', size) != nullptr;
   for (size_t i = 0; i < size; i++) {
-    if (!isDigit(data[i])) continue;
-    if (!anyStart && i > 0 && isDigit(data[i - 1])) continue;
-    // "00..." reads as the octal number after its first zero, which is a
-    // start too (this keeps a long run of zeros from costing quadratic time).
+    if (!isDigit(data[i]) || (!anyStart && i > 0 && isDigit(data[i - 1]))) continue;
     if (anyStart && data[i] == '0' && i + 1 < size && data[i + 1] == '0') continue;
     long long v = valueAt(data, size, i);
     if (v > MAX_NUMBER && v <= MAX_VARIABLE) return true;
@@ -148,118 +130,60 @@ bool hasOversizedNumber(const uint8_t *data, size_t size, int lineCapacity) {
   return false;
 }
 
-void writeInput(const uint8_t *data, size_t size) {
-  int fd = open(inputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) fail("cannot write the input file", std::strerror(errno));
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) fail("cannot write the input file", std::strerror(errno));
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  close(fd);
+void writeFile(const std::string &path, const uint8_t *data, size_t size) {
+  FILE *f = std::fopen(path.c_str(), "wb");
+  if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) fail("cannot write", path);
 }
 
 // The DOT file must be complete: the graph's opening line, its closing line,
 // and balanced braces (edge lists and record labels both use them).
 void checkDotFile() {
   FILE *f = std::fopen(dotPath.c_str(), "rb");
-  CHECK(f, "the DOT file was not written", dotPath.c_str());
+  check(f, "the DOT file was not written");
   std::string text;
-  char chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+  for (int ch; (ch = std::fgetc(f)) != EOF;) text += static_cast<char>(ch);
   std::fclose(f);
-  const std::string head = "digraph G0 {\n";
-  CHECK(text.compare(0, head.size(), head) == 0, "the DOT file does not start with the graph line");
-  CHECK(text.size() >= head.size() + 2 && text.compare(text.size() - 2, 2, "}\n") == 0,
-        "the DOT file does not end with the closing line");
+  check(text.starts_with("digraph G0 {\n") && text.ends_with("}\n"), "the DOT file is not a whole graph");
   long depth = 0;
-  for (char ch : text) {
-    if (ch == '{') depth++;
-    if (ch == '}' && --depth < 0) break;
-  }
-  CHECK(depth == 0, "unbalanced braces in the DOT file");
-}
-
-// The state a freshly forked instance child starts with. The list pool, the
-// scratch arena and the DOT stream were given back after the previous input.
-void resetProcessState() {
-  LINE_BUFSIZE = INITIAL_LINE_BUFSIZE;
-  nodeCode = 0;
-  instanceNumber = 0;
-  VEXT_reset();
-  Options_reset();
-}
-
-void recordAbnormalExit(const AbnormalExitThrown &e) {
-  for (size_t i = 0; i < sizeof EXPECTED_EXIT_TEXTS / sizeof EXPECTED_EXIT_TEXTS[0]; i++)
-    if (std::strcmp(e.text, EXPECTED_EXIT_TEXTS[i]) == 0) {
-      exitsByText[i]++;
-      return;
-    }
-  char detail[256];
-  std::snprintf(detail, sizeof detail, "\"%s\" at line %d, file \"%s\"", e.text, e.site, e.module);
-  fail("unexpected abnormal exit", detail);
-}
-
-void removeScratch() {
-  unlink(inputPath.c_str());
-  unlink(dotPath.c_str());
-  if (ownScratchDir) rmdir(scratchDir.c_str());
-}
-
-void printSummary() {
-  std::fprintf(stderr,
-               "tarnu harness: %ld inputs run, %ld rejected (number above %lld); %ld parsed, %ld parse errors, "
-               "%ld without a problem line; %ld completed",
-               runs, rejected, MAX_NUMBER, parsed, parseErrors, noHeader, completed);
-  for (size_t i = 0; i < sizeof EXPECTED_EXIT_TEXTS / sizeof EXPECTED_EXIT_TEXTS[0]; i++)
-    std::fprintf(stderr, ", %ld \"%s\"", exitsByText[i], EXPECTED_EXIT_TEXTS[i]);
-  std::fprintf(stderr, "\n");
+  for (char ch : text)
+    if ((depth += ch == '{' ? 1 : ch == '}' ? -1 : 0) < 0) break;
+  check(depth == 0, "unbalanced braces in the DOT file");
 }
 
 void atExit() {
-  if (std::getenv("TARNU_FUZZ_SUMMARY")) printSummary();
-  removeScratch();
+  if (std::getenv("TARNU_FUZZ_SUMMARY"))
+    std::fprintf(stderr,
+                 "tarnu harness: %ld inputs run, %ld rejected (number above %lld); %ld parsed, %ld parse errors; "
+                 "%ld completed, %ld expected abnormal exits\n",
+                 runs, rejected, MAX_NUMBER, parsed, parseErrors, completed, abnormalExits);
+  unlink(inputPath.c_str());
+  unlink(dotPath.c_str());
 }
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   AbnormalExit_installNewHandler();
-  AbnormalExit_setHook(throwingHook);
-  if (const char *dir = std::getenv("TARNU_FUZZ_SCRATCH"); dir && *dir) {
-    scratchDir = dir;
-  } else {
-    const char *tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarnu-fuzz-XXXXXX";
-    if (!mkdtemp(pattern.data())) fail("cannot create a scratch directory", std::strerror(errno));
-    scratchDir = pattern;
-    ownScratchDir = true;
-  }
-  inputPath = scratchDir + "/input.qdimacs";
+  AbnormalExit_setHook([](const char *text, int site, const char *module) {
+    throw AbnormalExitThrown{text, site, module};
+  });
+  const char *tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarnu-fuzz-XXXXXX";
+  if (!mkdtemp(dir.data())) fail("cannot create a scratch directory", std::strerror(errno));
+  inputPath = dir + "/input.qdimacs";
   dotPath = inputPath + ".treeDup.dot";
   std::atexit(atExit);
   // The program's own output would bury libFuzzer's; TARNU_FUZZ_STDOUT=1
   // keeps it (to watch a single input being reproduced).
-  if (!std::getenv("TARNU_FUZZ_STDOUT") && !std::freopen("/dev/null", "w", stdout))
-    fail("cannot redirect standard output", std::strerror(errno));
+  if (!std::getenv("TARNU_FUZZ_STDOUT") && !std::freopen("/dev/null", "w", stdout)) fail("cannot silence stdout");
   Memory_init();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return -1;
-  const uint8_t options = data[0];
-  data++;
+  const uint8_t options = *data++;
   size--;
-
   const int dotMode = options & 3;
-  const int dumpTree = dotMode != 0;
-  const int detailed = dotMode >= 2;
-  const int compressed = (options & 4) ? 0 : 1;
-  const int pre = (options & 8) ? 1 : 0;
   const int lineCapacity = ((options >> 4) & 3) != 3 ? INITIAL_LINE_BUFSIZE : (options & 0x80) ? 2 : 64;
   const bool probe = (options & 0x40) != 0;
   if (hasOversizedNumber(data, size, lineCapacity)) {
@@ -267,52 +191,53 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return -1; // not added to the corpus
   }
   runs++;
-
-  writeInput(data, size);
+  writeFile(inputPath, data, size);
   unlink(dotPath.c_str());
-  resetProcessState();
 
-  // What the parent of a directory walk does before forking the child: the
-  // declared size, read with the program's own line capacity.
+  // The state a freshly forked instance child starts with. (The list pool,
+  // the scratch arena and the DOT stream were given back after the last
+  // input.) First what the parent of a directory walk does before the fork:
+  // the declared size, read with the program's own line capacity.
+  LINE_BUFSIZE = INITIAL_LINE_BUFSIZE;
+  nodeCode = 0;
+  VEXT_reset();
+  Options_reset();
   const int probedSize = probe ? Qdimacs_probeInstanceSize(inputPath.c_str()) : -1;
-  Options_set(dumpTree, detailed, compressed, pre);
+  Options_set(dotMode != 0, dotMode >= 2, (options & 4) ? 0 : 1, (options & 8) ? 1 : 0);
   VEXT_setMode(MODE_FILE);
-  instanceNumber++;
+  instanceNumber = 1;
 
-  // The child.
   LINE_BUFSIZE = lineCapacity;
   QbFormula *formula = nullptr;
   try {
     VEXT_setStatus(STATUS_INITIAL);
     formula = Qdimacs_parseFile(inputPath.c_str());
     if (!formula) {
-      if (Qdimacs_getParseError())
-        parseErrors++;
-      else
-        noHeader++;
+      parseErrors += Qdimacs_getParseError() != nullptr;
     } else {
       parsed++;
       // With the same line capacity both read the same problem line, so a
       // formula's declared count is the one the directory walk sorts by.
       // (A smaller capacity cuts lines holding a NUL byte elsewhere.)
       if (probe && lineCapacity == INITIAL_LINE_BUFSIZE && size < static_cast<size_t>(INITIAL_LINE_BUFSIZE) - 1)
-        CHECK(probedSize == formula->claimedVarNumber, "the size probe and the reader disagree on the problem line");
-      CHECK(LINE_BUFSIZE >= lineCapacity, "the line capacity shrank");
-      int result = mainProcessingProcedure(formula); // releases the formula
+        check(probedSize == formula->claimedVarNumber, "the size probe and the reader disagree on the problem line");
+      check(LINE_BUFSIZE >= lineCapacity, "the line capacity shrank");
+      int result = mainProcessingProcedure(formula); // releases the formula, unless it ends abnormally
       formula = nullptr;
-      CHECK(result == EXIT_INSTANCE_DONE, "the pipeline returned an unexpected exit code");
+      check(result == EXIT_INSTANCE_DONE, "the pipeline returned an unexpected exit code");
       completed++;
-      if (dumpTree) checkDotFile();
+      if (dotMode) checkDotFile();
     }
   } catch (const AbnormalExitThrown &e) {
-    // The pipeline did not get to release the formula, the scratch arena
-    // and the DOT stream.
+    // The pipeline did not get to release the formula and the scratch arena.
     QbFormula_delete(formula);
-    formula = nullptr;
-    const char *reason = nullptr;
-    IOutils_closeVizFileForQbfTree(&reason);
     Memory_flush();
-    recordAbnormalExit(e);
+    bool expected = false;
+    for (const char *text : EXPECTED_EXITS) expected = expected || std::strcmp(e.text, text) == 0;
+    if (!expected)
+      fail("unexpected abnormal exit",
+           std::string(e.text) + " at line " + std::to_string(e.site) + ", file " + e.module);
+    abnormalExits++;
   }
   List_resetPool();
   return 0;
