@@ -12,14 +12,15 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "normalize/QbFormulaNormalize.h"
 #include "run/RunStatus.h"
-#include "run/AbnormalExit.h"
+#include "storage/AbnormalExit.h"
 #include "storage/Memory.h"
 #include "storage/Prefetch.h"
 
@@ -30,7 +31,6 @@ constexpr int SITE_CODE_TABLES = 70;
 constexpr int SITE_INPUT_TABLE = 78;
 constexpr int SITE_PREFIX = 83;
 constexpr int SITE_TOO_MANY_CODES = 88;
-constexpr int SITE_DEPENDENCIES = 297;
 constexpr int SITE_STORE = 94;
 constexpr int SITE_RAW_CLAUSES = 97;
 constexpr int SITE_MARKS = 284;
@@ -42,8 +42,6 @@ constexpr const char *MODULE = "QbFormula";
 constexpr long MAX_CODES = 1L << 30;
 // Raw entries ahead of the clause being coded whose table entries are fetched.
 constexpr std::ptrdiff_t PREFETCH_DISTANCE = 64;
-
-int absolute(int lit) { return lit < 0 ? -lit : lit; }
 
 void growInputTable(QbFormula *f, int var) {
   if (static_cast<std::size_t>(var) >= f->inputToCode.size())
@@ -85,16 +83,16 @@ template <typename Visit> void forEachRawClause(QbFormula *f, Visit visit) {
   }
 }
 
-// Clauses are short: a word loop beats a call to memcpy.
+// Clauses are short: copies of 8 bytes (which compile to single moves) beat
+// a call to memcpy of the whole.
 void copyClause(char *to, const QbfClause *c, std::size_t bytes) {
-  auto *words = reinterpret_cast<std::uint64_t *>(to);
-  const auto *from = reinterpret_cast<const std::uint64_t *>(c);
-  for (std::size_t w = 0; w < bytes / 8; w++) words[w] = from[w];
+  const char *from = reinterpret_cast<const char *>(c);
+  for (std::size_t at = 0; at < bytes; at += 8) std::memcpy(to + at, from + at, 8);
 }
 
 void sortByVariable(int *lits, int n) {
   auto order = [](int &a, int &b) {
-    if (absolute(a) > absolute(b)) std::swap(a, b);
+    if (varOfLit(a) > varOfLit(b)) std::swap(a, b);
   };
   if (n == 2) {
     order(lits[0], lits[1]);
@@ -105,13 +103,13 @@ void sortByVariable(int *lits, int n) {
   } else if (n <= 16) {
     for (int i = 1; i < n; i++) {
       int lit = lits[i];
-      int var = absolute(lit);
+      int var = varOfLit(lit);
       int j = i;
-      for (; j > 0 && absolute(lits[j - 1]) > var; j--) lits[j] = lits[j - 1];
+      for (; j > 0 && varOfLit(lits[j - 1]) > var; j--) lits[j] = lits[j - 1];
       lits[j] = lit;
     }
   } else {
-    std::sort(lits, lits + n, [](int a, int b) { return absolute(a) < absolute(b); });
+    std::sort(lits, lits + n, [](int a, int b) { return varOfLit(a) < varOfLit(b); });
   }
 }
 } // namespace
@@ -120,9 +118,8 @@ QbFormula::QbFormula()
     : quantifierType(SITE_CODE_TABLES, MODULE), codeToInput(SITE_CODE_TABLES, MODULE),
       clausesAtQuantifier(SITE_CODE_TABLES, MODULE), inputToCode(SITE_INPUT_TABLE, MODULE),
       prefixInputs(SITE_PREFIX, MODULE), prefixTypes(SITE_PREFIX, MODULE), freeInputs(SITE_PREFIX, MODULE),
-      rawClauses(SITE_RAW_CLAUSES, MODULE),
-      clauseOfRank(SITE_CODE_TABLES, "QbFormulaNormalize"), occurrences(SITE_CODE_TABLES, "QbFormulaNormalize"),
-      occurrenceStart(SITE_CODE_TABLES, "QbFormulaNormalize"),
+      rawClauses(SITE_RAW_CLAUSES, MODULE), clauseOfRank(SITE_CODE_TABLES, "QbFormulaNormalize"),
+      occurrences(SITE_CODE_TABLES, "QbFormulaNormalize"), occurrenceStart(SITE_CODE_TABLES, "QbFormulaNormalize"),
       occurrenceCount(SITE_CODE_TABLES, "QbFormulaNormalize"), occurrenceSlots(SITE_CODE_TABLES, "QbFormulaNormalize"),
       unitElemOf(SITE_CODE_TABLES, "QbFormulaNormalize"), pureElemOfLit(SITE_CODE_TABLES, "QbFormulaNormalize") {}
 
@@ -167,7 +164,7 @@ void QbFormula_addClause(QbFormula *f, int n, const int *lits) {
   for (int i = 0; i < n; i++) {
     int lit = lits[i];
     record[1 + i] = lit;
-    int var = absolute(lit);
+    int var = varOfLit(lit);
     if (var > f->largestInput) f->largestInput = var;
   }
   f->clausesAdded++;
@@ -178,192 +175,225 @@ void QbFormula_addClause(QbFormula *f, int n, const int *lits) {
 // its clauses in reverse creation order: the order of a list with head
 // insertion. Walks over the clauses of a variable then read consecutive
 // memory, which matters more than anything else for speed on large files.
-// Every pass below reads the clauses in order and writes to few places at a
-// time: on large files, scattered accesses cost far more than the passes.
-//
-// 1. In creation order: meet the free variables (ranked by first appearance),
-//    replace each literal by a sort key that orders variables as their codes
-//    will (free variables, later ones first, then the prefix), sort, and add
-//    the clause's size to its bucket: a range of 2^shift consecutive prefix
-//    positions, or of free ranks, about BUCKET_BYTES of clauses each.
-// 2. Once the number F of free variables is known, every key becomes its code
-//    (key - KEY_BASE + F), and each clause is appended, still in creation
-//    order, to its bucket's part of the store.
-// 3. Bucket by bucket: set it aside, count its groups, deal its clauses out to
-//    the groups from their ends, and link each group into the list of its
-//    variable.
-void QbFormula_finalize(QbFormula *f) {
-  constexpr int KEY_BASE = 1 << 30;
-  constexpr std::size_t BUCKET_BYTES = std::size_t{256} << 10;
-  const int prefixCount = static_cast<int>(f->prefixInputs.size());
-  if (f->largestInput > 0) growInputTable(f, f->largestInput);
-  int *inputToCode = f->inputToCode.data();
+// Every pass reads the clauses in order and writes to few places at a time:
+// on large files, scattered accesses cost far more than the passes.
+namespace {
+class Finalization {
+public:
+  explicit Finalization(QbFormula *f)
+      : f_(f), prefixCount_(static_cast<int>(f->prefixInputs.size())), prefixBucketBytes_(SITE_CODE_TABLES, MODULE),
+        freeBucketBytes_(SITE_CODE_TABLES, MODULE), buckets_(SITE_CODE_TABLES, MODULE) {}
 
-  // About 4 bytes per raw entry and 20 more per clause: enough to pick the
-  // bucket size before the exact sizes are known.
-  const std::size_t estimatedBytes = 4 * f->rawClauses.size() + 20 * f->clausesAdded;
-  const std::size_t estimatedCodes = static_cast<std::size_t>(prefixCount) + static_cast<std::size_t>(f->largestInput) + 1;
-  int shift = 0;
-  while (shift < 30 && (estimatedCodes >> shift) > 1 && (estimatedCodes >> shift) * BUCKET_BYTES > estimatedBytes) shift++;
+  void run() {
+    chooseBucketSize();
+    keyAndSortClauses();
+    assignCodes();
+    planBuckets();
+    storeClausesByBucket();
+    groupBucketsByVariable();
+  }
 
-  // Pass 1.
-  CheckedArray<std::size_t> prefixBucketBytes(SITE_CODE_TABLES, MODULE);
-  CheckedArray<std::size_t> freeBucketBytes(SITE_CODE_TABLES, MODULE);
-  prefixBucketBytes.growTo(((static_cast<std::size_t>(prefixCount) + 1) >> shift) + 1, 0);
-  int freeCount = 0;
-  std::size_t totalBytes = 0;
-  const int *raw = f->rawClauses.data();
-  const int *rawEnd = raw + f->rawClauses.size();
-  forEachRawClause(f, [&](int n, int *lits) {
-    // The table lookups below are scattered over the whole table: ask for
-    // those of the clauses a little further on while this one is worked on.
-    const int *ahead = lits + PREFETCH_DISTANCE;
-    if (ahead + 2 < rawEnd) {
-      prefetch(&inputToCode[absolute(ahead[0])]);
-      prefetch(&inputToCode[absolute(ahead[2])]);
-    }
-    for (int i = 0; i < n; i++) {
-      int lit = lits[i];
-      int var = absolute(lit);
-      int state = inputToCode[var];
-      if (state == 0) {
-        countNewCode(f);
-        f->freeInputs.push(var);
-        state = -++freeCount;
-        inputToCode[var] = state;
-        freeBucketBytes.growTo((static_cast<std::size_t>(freeCount - 1) >> shift) + 1, 0);
+private:
+  static constexpr int KEY_BASE = 1 << 30;
+  static constexpr std::size_t BUCKET_BYTES = std::size_t{256} << 10;
+
+  // A bucket is a range of 2^shift consecutive prefix positions, or of free
+  // ranks, about BUCKET_BYTES of clauses. About 4 bytes per raw entry and 20
+  // more per clause: enough to pick the size before the exact sizes are known.
+  void chooseBucketSize() {
+    if (f_->largestInput > 0) growInputTable(f_, f_->largestInput);
+    const std::size_t estimatedBytes = 4 * f_->rawClauses.size() + 20 * f_->clausesAdded;
+    const std::size_t codes = static_cast<std::size_t>(prefixCount_) + static_cast<std::size_t>(f_->largestInput) + 1;
+    while (shift_ < 30 && (codes >> shift_) > 1 && (codes >> shift_) * BUCKET_BYTES > estimatedBytes) shift_++;
+    prefixBucketBytes_.growTo(((static_cast<std::size_t>(prefixCount_) + 1) >> shift_) + 1, 0);
+  }
+
+  // In creation order: meet the free variables (ranked by first appearance),
+  // replace each literal by a sort key that orders variables as their codes
+  // will (free variables, later ones first, then the prefix), sort, and add
+  // the clause's size to its bucket.
+  void keyAndSortClauses() {
+    int *inputToCode = f_->inputToCode.data();
+    const int *rawEnd = f_->rawClauses.data() + f_->rawClauses.size();
+    forEachRawClause(f_, [&](int n, int *lits) {
+      // The table lookups are scattered over the whole table: ask for those
+      // of the clauses a little further on while this one is worked on.
+      const int *ahead = lits + PREFETCH_DISTANCE;
+      if (ahead + 2 < rawEnd) {
+        prefetch(&inputToCode[varOfLit(ahead[0])]);
+        prefetch(&inputToCode[varOfLit(ahead[2])]);
       }
-      int key = state > 0 ? KEY_BASE + state : KEY_BASE + state + 1;
-      lits[i] = lit < 0 ? -key : key;
-    }
-    sortByVariable(lits, n);
-    int deepest = absolute(lits[n - 1]);
-    std::size_t bytes = QbfClause_bytes(static_cast<std::size_t>(n));
-    if (deepest > KEY_BASE)
-      prefixBucketBytes[static_cast<std::size_t>(deepest - KEY_BASE - 1) >> shift] += bytes;
-    else
-      freeBucketBytes[static_cast<std::size_t>(KEY_BASE - deepest) >> shift] += bytes;
-    totalBytes += bytes;
-  });
+      for (int i = 0; i < n; i++) {
+        int var = varOfLit(lits[i]);
+        int state = inputToCode[var];
+        if (state == 0) {
+          countNewCode(f_);
+          f_->freeInputs.push(var);
+          state = -++freeCount_;
+          inputToCode[var] = state;
+          freeBucketBytes_.growTo((static_cast<std::size_t>(freeCount_ - 1) >> shift_) + 1, 0);
+        }
+        int key = state > 0 ? KEY_BASE + state : KEY_BASE + state + 1;
+        lits[i] = lits[i] < 0 ? -key : key;
+      }
+      sortByVariable(lits, n);
+      int deepest = varOfLit(lits[n - 1]);
+      std::size_t bytes = QbfClause_bytes(static_cast<std::size_t>(n));
+      if (deepest > KEY_BASE)
+        prefixBucketBytes_[static_cast<std::size_t>(deepest - KEY_BASE - 1) >> shift_] += bytes;
+      else
+        freeBucketBytes_[static_cast<std::size_t>(KEY_BASE - deepest) >> shift_] += bytes;
+      totalBytes_ += bytes;
+    });
+  }
 
-  f->varNumber = f->nextVarCode = freeCount + prefixCount + 1;
-  const std::size_t codes = static_cast<std::size_t>(f->varNumber);
-  const std::size_t freeCodes = static_cast<std::size_t>(freeCount);
-  f->quantifierType.growTo(codes, 'u');
-  f->codeToInput.growTo(codes, 0);
-  f->clausesAtQuantifier.growTo(codes, nullptr);
-  for (int rank = 1; rank <= freeCount; rank++) {
-    std::size_t code = static_cast<std::size_t>(freeCount - rank + 1);
-    f->quantifierType[code] = 'e';
-    f->codeToInput[code] = f->freeInputs[static_cast<std::size_t>(rank - 1)];
+  // Free variables take the codes 1..F, the one met last first; the prefix
+  // entries follow in order. Only the variables met have an entry of the
+  // input table to convert (it may be large and mostly untouched); a
+  // variable quantified twice keeps its later code.
+  void assignCodes() {
+    f_->varNumber = f_->nextVarCode = freeCount_ + prefixCount_ + 1;
+    codes_ = static_cast<std::size_t>(f_->varNumber);
+    f_->quantifierType.growTo(codes_, 'u');
+    f_->codeToInput.growTo(codes_, 0);
+    f_->clausesAtQuantifier.growTo(codes_, nullptr);
+    int *inputToCode = f_->inputToCode.data();
+    for (int rank = 1; rank <= freeCount_; rank++) {
+      std::size_t code = static_cast<std::size_t>(freeCount_ - rank + 1);
+      f_->quantifierType[code] = 'e';
+      f_->codeToInput[code] = f_->freeInputs[static_cast<std::size_t>(rank - 1)];
+      inputToCode[f_->codeToInput[code]] = static_cast<int>(code);
+    }
+    for (int p = 0; p < prefixCount_; p++) {
+      std::size_t code = static_cast<std::size_t>(freeCount_ + 1 + p);
+      f_->quantifierType[code] = f_->prefixTypes[static_cast<std::size_t>(p)];
+      f_->codeToInput[code] = f_->prefixInputs[static_cast<std::size_t>(p)];
+    }
+    for (int p = 0; p < prefixCount_; p++)
+      inputToCode[f_->prefixInputs[static_cast<std::size_t>(p)]] = freeCount_ + 1 + p;
+    f_->prefixInputs.release();
+    f_->prefixTypes.release();
+    f_->freeInputs.release();
   }
-  for (int p = 0; p < prefixCount; p++) {
-    std::size_t code = freeCodes + 1 + static_cast<std::size_t>(p);
-    f->quantifierType[code] = f->prefixTypes[static_cast<std::size_t>(p)];
-    f->codeToInput[code] = f->prefixInputs[static_cast<std::size_t>(p)];
-  }
-  // Only the variables met have an entry to convert (the table may be large
-  // and mostly untouched); a variable quantified twice keeps its later code.
-  for (int p = 0; p < prefixCount; p++)
-    inputToCode[f->prefixInputs[static_cast<std::size_t>(p)]] = freeCount + 1 + p;
-  for (int rank = 1; rank <= freeCount; rank++)
-    inputToCode[f->freeInputs[static_cast<std::size_t>(rank - 1)]] = freeCount - rank + 1;
-  f->prefixInputs.release();
-  f->prefixTypes.release();
-  f->freeInputs.release();
 
   // The buckets in code order: free ranks descending, then prefix positions.
-  // Bucket i covers codes [bucketFirst[i], bucketFirst[i + 1]).
+  // Bucket i covers the codes [buckets_[i].firstCode, buckets_[i + 1].firstCode).
+  void planBuckets() {
+    const std::size_t freeCodes = static_cast<std::size_t>(freeCount_);
+    std::size_t offset = 0;
+    for (std::size_t b = freeBucketBytes_.size(); b-- > 0;) {
+      std::size_t lastRank = std::min(freeCodes, ((b + 1) << shift_)); // ranks (b << shift) + 1 .. lastRank
+      buckets_.push(Bucket{freeCodes - lastRank + 1, offset, offset});
+      offset += freeBucketBytes_[b];
+    }
+    for (std::size_t b = 0; b < prefixBucketBytes_.size(); b++) {
+      std::size_t firstCode = freeCodes + 1 + (b << shift_);
+      if (firstCode >= codes_) break;
+      buckets_.push(Bucket{firstCode, offset, offset});
+      offset += prefixBucketBytes_[b];
+    }
+    freeBuckets_ = freeBucketBytes_.size();
+    freeBucketBytes_.release();
+    prefixBucketBytes_.release();
+  }
+
+  std::size_t bucketOf(std::size_t code) const {
+    const std::size_t freeCodes = static_cast<std::size_t>(freeCount_);
+    return code <= freeCodes ? freeBuckets_ - 1 - ((freeCodes - code) >> shift_)
+                             : freeBuckets_ + ((code - freeCodes - 1) >> shift_);
+  }
+
+  // Every key becomes its code (key - KEY_BASE + F), and each clause is
+  // appended, still in creation order, to its bucket's part of the store.
+  // (Links between clauses are 32-bit distances in 8-byte units.)
+  void storeClausesByBucket() {
+    if (totalBytes_ / 8 > static_cast<std::size_t>(INT_MAX)) abnormalExit(ERR_NO_MEMORY, SITE_STORE, MODULE);
+    f_->store = static_cast<char *>(checkedMalloc(totalBytes_ ? totalBytes_ : 1, SITE_STORE, MODULE));
+    f_->storeBytes = totalBytes_;
+    const int shiftToCode = freeCount_ - KEY_BASE;
+    unsigned rank = 0;
+    forEachRawClause(f_, [&](int n, int *lits) {
+      for (int i = 0; i < n; i++) lits[i] = lits[i] < 0 ? lits[i] - shiftToCode : lits[i] + shiftToCode;
+      std::size_t &fill = buckets_[bucketOf(static_cast<std::size_t>(varOfLit(lits[n - 1])))].fill;
+      QbfClause_new(f_->store + fill, n, lits, rank++);
+      fill += QbfClause_bytes(static_cast<std::size_t>(n));
+    });
+    f_->rawClauses.release();
+    f_->clauseNumber = static_cast<int>(rank);
+  }
+
+  // Bucket by bucket: set it aside, count its groups, deal its clauses out to
+  // the groups from their ends, and link each group into the list of its
+  // variable.
+  void groupBucketsByVariable() {
+    CheckedArray<char> aside(SITE_STORE, MODULE);
+    CheckedArray<std::size_t> groupEnd(SITE_CODE_TABLES, MODULE);
+    for (std::size_t b = 0; b < buckets_.size(); b++) {
+      const std::size_t firstCode = buckets_[b].firstCode;
+      const std::size_t endCode = b + 1 < buckets_.size() ? buckets_[b + 1].firstCode : codes_;
+      const std::size_t begin = buckets_[b].begin, bytes = buckets_[b].fill - begin;
+      if (bytes == 0) continue;
+      aside.clear();
+      aside.growUninitialized(bytes);
+      std::memcpy(aside.data(), f_->store + begin, bytes);
+      auto eachClause = [&](auto visit) {
+        for (std::size_t at = 0; at < bytes;) {
+          auto *c = reinterpret_cast<QbfClause *>(aside.data() + at);
+          at += QbfClause_bytes(static_cast<std::size_t>(c->size));
+          visit(c, &groupEnd[static_cast<std::size_t>(QbfClause_getDeepestVarCode(c)) - firstCode]);
+        }
+      };
+      groupEnd.clear();
+      groupEnd.growTo(endCode - firstCode, 0);
+      eachClause([](QbfClause *c, std::size_t *end) { *end += QbfClause_bytes(static_cast<std::size_t>(c->size)); });
+      std::size_t end = begin;
+      for (std::size_t g = 0; g < groupEnd.size(); g++) groupEnd[g] = end += groupEnd[g];
+      eachClause([&](QbfClause *c, std::size_t *at) {
+        std::size_t clauseBytes = QbfClause_bytes(static_cast<std::size_t>(c->size));
+        *at -= clauseBytes;
+        copyClause(f_->store + *at, c, clauseBytes);
+      });
+      // Each groupEnd now marks the start of its group.
+      for (std::size_t g = 0; g < groupEnd.size(); g++) {
+        std::size_t groupStop = g + 1 < groupEnd.size() ? groupEnd[g + 1] : begin + bytes;
+        linkGroup(firstCode + g, groupEnd[g], groupStop);
+      }
+    }
+  }
+
+  void linkGroup(std::size_t code, std::size_t at, std::size_t stop) {
+    QbfClause *previous = nullptr;
+    while (at < stop) {
+      auto *c = reinterpret_cast<QbfClause *>(f_->store + at);
+      at += QbfClause_bytes(static_cast<std::size_t>(c->size));
+      c->setPrevious(previous);
+      c->setNext(nullptr);
+      if (previous)
+        previous->setNext(c);
+      else
+        f_->clausesAtQuantifier[code] = c;
+      previous = c;
+    }
+  }
+
   struct Bucket {
     std::size_t firstCode, begin, fill;
   };
-  CheckedArray<Bucket> bucket(SITE_CODE_TABLES, MODULE);
-  std::size_t offset = 0;
-  for (std::size_t b = freeBucketBytes.size(); b-- > 0;) {
-    std::size_t lastRank = std::min(freeCodes, ((b + 1) << shift)); // ranks (b << shift) + 1 .. lastRank
-    bucket.push(Bucket{freeCodes - lastRank + 1, offset, offset});
-    offset += freeBucketBytes[b];
-  }
-  for (std::size_t b = 0; b < prefixBucketBytes.size(); b++) {
-    std::size_t firstCode = freeCodes + 1 + (b << shift);
-    if (firstCode >= codes) break;
-    bucket.push(Bucket{firstCode, offset, offset});
-    offset += prefixBucketBytes[b];
-  }
-  const std::size_t freeBuckets = freeBucketBytes.size();
-  freeBucketBytes.release();
-  prefixBucketBytes.release();
-  auto bucketOf = [&](std::size_t code) {
-    return code <= freeCodes ? freeBuckets - 1 - ((freeCodes - code) >> shift)
-                             : freeBuckets + ((code - freeCodes - 1) >> shift);
-  };
 
-  // Pass 2. (Links between clauses are 32-bit distances in 8-byte units.)
-  if (totalBytes / 8 > static_cast<std::size_t>(INT_MAX)) abnormalExit(ERR_NO_MEMORY, SITE_STORE, MODULE);
-  f->store = static_cast<char *>(checkedMalloc(totalBytes ? totalBytes : 1, SITE_STORE, MODULE));
-  f->storeBytes = totalBytes;
-  const int shiftToCode = freeCount - KEY_BASE;
-  unsigned rank = 0;
-  forEachRawClause(f, [&](int n, int *lits) {
-    for (int i = 0; i < n; i++) lits[i] = lits[i] < 0 ? lits[i] - shiftToCode : lits[i] + shiftToCode;
-    std::size_t &fill = bucket[bucketOf(static_cast<std::size_t>(absolute(lits[n - 1])))].fill;
-    QbfClause_new(f->store + fill, n, lits, rank++);
-    fill += QbfClause_bytes(static_cast<std::size_t>(n));
-  });
-  f->rawClauses.release();
+  QbFormula *f_;
+  const int prefixCount_;
+  int shift_ = 0;
+  int freeCount_ = 0;
+  std::size_t totalBytes_ = 0;
+  std::size_t codes_ = 0;
+  std::size_t freeBuckets_ = 0;
+  CheckedArray<std::size_t> prefixBucketBytes_;
+  CheckedArray<std::size_t> freeBucketBytes_;
+  CheckedArray<Bucket> buckets_;
+};
+} // namespace
 
-  // Pass 3.
-  CheckedArray<char> aside(SITE_STORE, MODULE);
-  CheckedArray<std::size_t> groupEnd(SITE_CODE_TABLES, MODULE);
-  for (std::size_t b = 0; b < bucket.size(); b++) {
-    const std::size_t firstCode = bucket[b].firstCode;
-    const std::size_t endCode = b + 1 < bucket.size() ? bucket[b + 1].firstCode : codes;
-    const std::size_t begin = bucket[b].begin, bytes = bucket[b].fill - begin;
-    if (bytes == 0) continue;
-    aside.clear();
-    aside.growUninitialized(bytes);
-    std::memcpy(aside.data(), f->store + begin, bytes);
-    groupEnd.clear();
-    groupEnd.growTo(endCode - firstCode, 0);
-    auto eachClause = [&](auto visit) {
-      for (std::size_t at = 0; at < bytes;) {
-        auto *c = reinterpret_cast<QbfClause *>(aside.data() + at);
-        at += QbfClause_bytes(static_cast<std::size_t>(c->size));
-        visit(c);
-      }
-    };
-    eachClause([&](QbfClause *c) {
-      groupEnd[static_cast<std::size_t>(QbfClause_getDeepestVarCode(c)) - firstCode] +=
-          QbfClause_bytes(static_cast<std::size_t>(c->size));
-    });
-    std::size_t end = begin;
-    for (std::size_t g = 0; g < groupEnd.size(); g++) groupEnd[g] = end += groupEnd[g];
-    eachClause([&](QbfClause *c) {
-      std::size_t clauseBytes = QbfClause_bytes(static_cast<std::size_t>(c->size));
-      std::size_t &at = groupEnd[static_cast<std::size_t>(QbfClause_getDeepestVarCode(c)) - firstCode];
-      at -= clauseBytes;
-      copyClause(f->store + at, c, clauseBytes);
-    });
-    // Each groupEnd now marks the start of its group; link the groups.
-    for (std::size_t g = 0; g < groupEnd.size(); g++) {
-      std::size_t at = groupEnd[g];
-      std::size_t groupStop = g + 1 < groupEnd.size() ? groupEnd[g + 1] : begin + bytes;
-      QbfClause *previous = nullptr;
-      while (at < groupStop) {
-        auto *c = reinterpret_cast<QbfClause *>(f->store + at);
-        at += QbfClause_bytes(static_cast<std::size_t>(c->size));
-        c->setPrevious(previous);
-        c->setNext(nullptr);
-        if (previous)
-          previous->setNext(c);
-        else
-          f->clausesAtQuantifier[firstCode + g] = c;
-        previous = c;
-      }
-    }
-  }
-  f->clauseNumber = static_cast<int>(rank);
-}
+void QbFormula_finalize(QbFormula *f) { Finalization(f).run(); }
 
 void QbFormula_delete(QbFormula *f) {
   if (!f) return;
@@ -382,97 +412,87 @@ void QbFormula_reindexClause(QbFormula *f, QbfClause *c) {
 }
 
 namespace {
-// The distinct codes of the clauses attached at q, ascending, written where
-// place(count) says (called once, with their number, when there is one);
-// returns their number.
-template <typename Place> int collectDependencies(QbFormula *f, int q, Place place) {
-  const int n = f->varNumber;
+// The marking array of collectDependencies: one entry per code, borrowed
+// from the scratch arena and given back with every entry at -1, so that only
+// a fresh block needs initialising.
+class Marks {
+public:
+  explicit Marks(int n) {
+    const long long bytes = 4LL * n + 4;
+    int fresh = 1;
+    if (bytes <= INT_MAX)
+      mark_ = static_cast<int *>(Memory_allocBuffer(&slot_, &fresh, static_cast<int>(bytes)));
+    else
+      mark_ = static_cast<int *>(checkedMalloc(static_cast<std::size_t>(bytes), SITE_MARKS, MODULE));
+    if (fresh) std::fill(mark_, mark_ + n + 1, -1);
+  }
+  ~Marks() {
+    if (slot_ >= 0)
+      Memory_release(slot_);
+    else
+      std::free(mark_);
+  }
+  Marks(const Marks &) = delete;
+  Marks &operator=(const Marks &) = delete;
+  int &operator[](int code) { return mark_[code]; }
+
+private:
+  int *mark_ = nullptr;
+  int slot_ = -1;
+};
+
+// The distinct codes of the clauses attached at q, ascending, appended to
+// out; returns their number.
+int collectDependencies(QbFormula *f, int q, CheckedArray<int> &out) {
   QbfClause *head = f->clausesAtQuantifier[static_cast<std::size_t>(q)];
   if (!head) return 0;
+  Marks mark(f->varNumber);
 
-  // The marking array is borrowed from the scratch arena and left with every
-  // entry at -1, so only a fresh block needs initialising. Entry v links the
-  // collected codes into a chain ending in -2.
-  const long long bytes = 4LL * n + 4;
-  int slot = -1, fresh = 0;
-  int *mark;
-  if (bytes <= INT_MAX) {
-    mark = static_cast<int *>(Memory_allocBuffer(&slot, &fresh, static_cast<int>(bytes)));
-  } else {
-    mark = static_cast<int *>(checkedMalloc(static_cast<std::size_t>(bytes), SITE_MARKS, MODULE));
-    fresh = 1;
-  }
-  if (fresh) std::fill(mark, mark + n + 1, -1);
-
-  int found = 0;
-  int chain = -2;
-  int lowest = n; // the highest is q itself
-  for (QbfClause *c = head; c; c = c->next()) {
-    const int *lits = c->literals();
+  // 1. Mark every code once; the marks link the codes met into a chain
+  //    (last met first) that ends in -2.
+  int found = 0, chain = -2, lowest = q; // the highest is q itself
+  for (QbfClause *c = head; c; c = c->next())
     for (int i = 0; i < c->size; i++) {
-      int var = absolute(lits[i]);
-      if (mark[var] == -1) {
-        found++;
-        mark[var] = chain;
-        chain = var;
-        if (var < lowest) lowest = var;
-      }
+      int var = varOfLit(c->literals()[i]);
+      if (mark[var] != -1) continue;
+      found++;
+      mark[var] = chain;
+      chain = var;
+      lowest = std::min(lowest, var);
     }
-  }
 
-  // Scanning the marking array over the span of the collected codes gives
-  // them in order; it pays when that span is short against the cost of
-  // sorting them (the usual case: clauses over nearby variables). Otherwise
-  // the chain is followed and the few codes sorted.
-  int *result = place(found);
-  int k = 0;
+  // 2. Take them in order, clearing the marks. Scanning the marks over the
+  //    span of the codes gives them sorted; it pays when that span is short
+  //    against the cost of sorting them (the usual case: clauses over nearby
+  //    variables). Otherwise the chain is followed and the codes sorted: the
+  //    clauses are met mostly in ascending order, so an array filled from
+  //    its end is nearly sorted already.
+  const std::size_t at = out.size();
+  out.growUninitialized(at + static_cast<std::size_t>(found));
+  int *result = out.data() + at;
   const double span = static_cast<double>(q - lowest) + 1.0;
-  if (span < 16.0 + static_cast<double>(found) * (4.0 + SCAN_PER_COMPARE * std::log2(static_cast<double>(found) + 1.0))) {
-    for (int var = lowest; var <= q; var++)
+  if (span < 16.0 + found * (4.0 + SCAN_PER_COMPARE * std::log2(found + 1.0))) {
+    for (int var = lowest, k = 0; var <= q; var++)
       if (mark[var] != -1) {
         result[k++] = var;
         mark[var] = -1;
       }
   } else {
-    // The chain holds the codes last collected first, and the clauses are
-    // collected in ascending order mostly: filled from the end, the array is
-    // nearly sorted already.
-    k = found;
-    for (int var = chain; var != -2;) {
+    for (int var = chain, k = found; var != -2;) {
       result[--k] = var;
-      int next = mark[var];
-      mark[var] = -1;
-      var = next;
+      var = std::exchange(mark[var], -1);
     }
     if (found <= 16)
       sortByVariable(result, found); // codes are positive: by value
     else
       std::sort(result, result + found);
   }
-
-  if (slot >= 0)
-    Memory_release(slot);
-  else
-    std::free(mark);
   return found;
 }
 } // namespace
 
-int *QbFormula_getDependenciesOfClausesAttachedAtQuantifier(QbFormula *f, int q, int *count) {
-  int *result = nullptr;
-  *count = collectDependencies(f, q, [&](int found) {
-    result = static_cast<int *>(checkedMalloc(sizeof(int) * static_cast<std::size_t>(found), SITE_DEPENDENCIES, MODULE));
-    return result;
-  });
-  return result;
-}
-
 int QbFormula_appendDependenciesOfClausesAttachedAtQuantifier(QbFormula *f, int q, CheckedArray<int> &out) {
-  return collectDependencies(f, q, [&](int found) {
-    std::size_t at = out.size();
-    out.growUninitialized(at + static_cast<std::size_t>(found));
-    return out.data() + at;
-  });
+  return collectDependencies(f, q, out);
 }
 
 void QbFormula_printData(QbFormula *f) {

@@ -103,7 +103,6 @@ void QbFormula_delete(QbFormula *formula);
 const char *QbFormula_getName(const QbFormula *formula);
 inline int QbFormula_getVarNumber(const QbFormula *f) { return f->varNumber; }
 inline int QbFormula_getClauseNumber(const QbFormula *f) { return f->clauseNumber; }
-inline int QbFormula_getClaimedClauseNumber(const QbFormula *f) { return f->claimedClauseNumber; }
 inline int QbFormula_getQuantifierType(const QbFormula *f, int code) { return f->quantifierType[code]; }
 // The head of the list of clauses attached at the code (walk it with
 // QbfClause_getNextAtQuantifier); null when there is none.
@@ -114,11 +113,8 @@ inline QbfClause *QbFormula_getListOfClausesAtQuantifier(QbFormula *f, int code)
 inline int QbFormula_litCodeToOriginalLitCode(const QbFormula *f, int lit) {
   return lit < 0 ? -f->codeToInput[-lit] : f->codeToInput[lit];
 }
-// A new array, owned by the caller, of the distinct codes occurring in the
-// clauses attached at the code, ascending; *count gets their number. Null
-// and 0 when no clause is attached there.
-int *QbFormula_getDependenciesOfClausesAttachedAtQuantifier(QbFormula *formula, int code, int *count);
-// The same codes appended to out; returns their number.
+// Appends to out the distinct codes occurring in the clauses attached at the
+// code, ascending; returns their number (0 when no clause is attached there).
 int QbFormula_appendDependenciesOfClausesAttachedAtQuantifier(QbFormula *formula, int code, CheckedArray<int> &out);
 
 // Take a clause out of, or put it back into, the list of its current deepest

@@ -4,28 +4,26 @@
 #include "formula/QbfClause.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
 #include "formula/QbFormula.h"
 #include "normalize/QbFormulaNormalize.h"
-#include "run/AbnormalExit.h"
+#include "storage/AbnormalExit.h"
 
 namespace {
 constexpr const char *ERR_LITERAL_MISSING = "The requested literal doesn't occur";
 constexpr int SITE_RESOLVE = 121;
-constexpr int SITE_PRINT_BUFFER = 190;
-
-int absolute(int lit) { return lit < 0 ? -lit : lit; }
 
 // Position of lit's variable in the sorted literals, or -1.
 int findVariable(const QbfClause *c, int lit) {
-  int var = absolute(lit);
+  int var = varOfLit(lit);
   int lower = 0, upper = c->size;
   const int *lits = c->literals();
   while (upper > lower) {
     int mid = lower + (upper - lower) / 2;
-    int midVar = absolute(lits[mid]);
+    int midVar = varOfLit(lits[mid]);
     if (midVar == var) return mid;
     if (midVar < var)
       lower = mid + 1;
@@ -53,20 +51,6 @@ void removeAt(QbFormula *formula, QbfClause *c, int p) {
   if (c->size == 0) QbFormulaNormalize_newEmptyClause(formula, c);
 }
 
-CheckedArray<char> printBuffer(SITE_PRINT_BUFFER, "QbfClause");
-
-char *appendInt(char *out, int value) {
-  char digits[12];
-  unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude);
-  if (value < 0) *out++ = '-';
-  while (n) *out++ = digits[--n];
-  return out;
-}
 } // namespace
 
 QbfClause *QbfClause_new(void *at, int n, const int *lits, unsigned rank) {
@@ -103,22 +87,7 @@ void QbfClause_appendPrintedVersion(QbFormula *formula, const QbfClause *c, char
   const int *lits = c->literals();
   for (int i = 0; i < c->size; i++) {
     if (i) *out++ = ',';
-    out = appendInt(out, QbFormula_litCodeToOriginalLitCode(formula, lits[i]));
+    out = std::to_chars(out, out + 11, QbFormula_litCodeToOriginalLitCode(formula, lits[i])).ptr;
   }
   *out++ = '}';
-}
-
-const char *QbfClause_getPrintedVersion(QbFormula *formula, const QbfClause *c, int /*style*/) {
-  std::size_t bound = QbfClause_printedBound(c) + 1;
-  printBuffer.growTo(bound, '\0');
-  char *out = printBuffer.data();
-  QbfClause_appendPrintedVersion(formula, c, out);
-  *out = '\0';
-  return printBuffer.data();
-}
-
-int intAbsComparison(const void *a, const void *b) {
-  int x = absolute(*static_cast<const int *>(a));
-  int y = absolute(*static_cast<const int *>(b));
-  return x > y ? 1 : (x < y ? -1 : 0);
 }

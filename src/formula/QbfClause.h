@@ -49,14 +49,12 @@ constexpr std::size_t QbfClause_bytes(std::size_t n) {
 // formula's clause store, attached nowhere yet; rank is its creation rank.
 QbfClause *QbfClause_new(void *at, int n, const int *lits, unsigned rank);
 
-inline int QbfClause_getSize(const QbfClause *c) { return c->size; }
+// The variable of a literal (code or input number).
+inline int varOfLit(int lit) { return lit < 0 ? -lit : lit; }
+
 inline int QbfClause_getLiteral(const QbfClause *c, int position) { return c->literals()[position]; }
-inline const int *QbfClause_getLiterals(const QbfClause *c) { return c->literals(); }
 // The largest variable code of the clause (size at least 1).
-inline int QbfClause_getDeepestVarCode(const QbfClause *c) {
-  int last = c->literals()[c->size - 1];
-  return last < 0 ? -last : last;
-}
+inline int QbfClause_getDeepestVarCode(const QbfClause *c) { return varOfLit(c->literals()[c->size - 1]); }
 inline QbfClause *QbfClause_getNextAtQuantifier(const QbfClause *c) { return c->next(); }
 
 // Removes the literal of lit's variable (found by binary search) and keeps
@@ -70,14 +68,7 @@ void QbfClause_resolveLastLiteral(QbFormula *formula, QbfClause *c);
 // Takes the clause out of every index. Its storage stays with the formula.
 void QbfClause_delete(QbFormula *formula, QbfClause *c);
 
-// The clause in braced style, "{7,-3}", with input numbers in internal order.
-// The text is never cut; it lives in a buffer shared by all calls and is
-// overwritten by the next call.
-const char *QbfClause_getPrintedVersion(QbFormula *formula, const QbfClause *c, int style);
-// Appends the braced text to out (the DOT writer's fast path).
+// Appends the clause in braced style, "{7,-3}", with input numbers in
+// internal order, to out; at most QbfClause_printedBound(c) bytes.
 void QbfClause_appendPrintedVersion(QbFormula *formula, const QbfClause *c, char *&out);
-// Upper bound of the bytes of the braced text of the clause.
 std::size_t QbfClause_printedBound(const QbfClause *c);
-
-// Sorting rule for literal arrays: by absolute value.
-int intAbsComparison(const void *a, const void *b);

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "formula/QbFormula.h"
-#include "run/AbnormalExit.h"
 #include "run/RunStatus.h"
+#include "storage/AbnormalExit.h"
 #include "storage/CheckedArray.h"
 #include "storage/List.h"
 #include "storage/Prefetch.h"
@@ -21,9 +21,7 @@ constexpr int SITE_UNSAT_FAR = 298;
 constexpr int SITE_INDEXES = 57;
 constexpr std::size_t PREFETCH_DISTANCE = 8;
 
-int absolute(int lit) { return lit < 0 ? -lit : lit; }
-
-std::size_t literalIndex(int lit) { return 2 * static_cast<std::size_t>(absolute(lit)) + (lit < 0 ? 1 : 0); }
+std::size_t literalIndex(int lit) { return 2 * static_cast<std::size_t>(varOfLit(lit)) + (lit < 0 ? 1 : 0); }
 
 void listPure(QbFormula *f, int lit) {
   List_insertNewLit(&f->pureLiterals, lit);
@@ -54,7 +52,7 @@ template <typename Visit> void forEachOccurrence(QbFormula *f, int lit, Visit vi
     if (std::uint32_t rank = f->occurrences[at]; rank != QbFormula::REMOVED_OCCURRENCE) visit(f->clauseOfRank[rank]);
 }
 
-bool isExistential(QbFormula *f, int lit) { return QbFormula_getQuantifierType(f, absolute(lit)) == 'e'; }
+bool isExistential(QbFormula *f, int lit) { return QbFormula_getQuantifierType(f, varOfLit(lit)) == 'e'; }
 
 // Makes lit true: deletes the clauses that contain it and removes -lit from
 // the others.

@@ -38,9 +38,6 @@ const char *Qdimacs_getParseError();
 // yields both numbers, or when the file cannot be read.
 int Qdimacs_probeInstanceSize(const char *path);
 
-// The next line capacity, or false when doubling would overflow an int.
-bool Qdimacs_doubledLineBufsize(int current, int *doubled);
-
 // Called in the instance child with the parsed formula; returns the child's
 // exit code.
 using InstanceCallback = int (*)(QbFormula *formula);

@@ -16,9 +16,9 @@
 #include <unistd.h>
 
 #include "qdimacs/Qdimacs.h"
-#include "run/AbnormalExit.h"
 #include "run/IOutils.h"
 #include "run/RunStatus.h"
+#include "storage/AbnormalExit.h"
 #include "storage/CheckedArray.h"
 
 int instanceNumber = 0;
@@ -61,7 +61,9 @@ EntryKind kindOf(unsigned char type, const char *fullPath) {
   return EntryKind::Other;
 }
 
-int instanceSizeComparison(const Instance &a, const Instance &b) { return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0); }
+int instanceSizeComparison(const Instance &a, const Instance &b) {
+  return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
+}
 
 [[noreturn]] void runInstanceChild(const char *path, InstanceCallback callback) {
   VEXT_setStatus(STATUS_INITIAL);
@@ -86,7 +88,12 @@ int processQbfInstance(const char *path, InstanceCallback callback) {
   instanceNumber++;
   std::fflush(stdout);
   pid_t child = fork();
-  if (child < 0) return EXIT_ERROR;
+  if (child < 0) {
+    // Counted as run (in a directory) and printed as nothing, as ever; but
+    // not in silence.
+    std::fprintf(stderr, "tarnu: %s: cannot start a process: %s\n", path, std::strerror(errno));
+    return EXIT_ERROR;
+  }
   if (child == 0) runInstanceChild(path, callback);
   int status = 0;
   pid_t waited;

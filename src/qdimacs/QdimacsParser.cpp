@@ -11,8 +11,8 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdarg>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,10 +22,10 @@
 #include <algorithm>
 
 #include "formula/QbFormula.h"
-#include "run/AbnormalExit.h"
 #include "run/IOutils.h"
 #include "run/RunStatus.h"
 #include "run/Statistics.h"
+#include "storage/AbnormalExit.h"
 #include "storage/CheckedArray.h"
 
 int LINE_BUFSIZE = INITIAL_LINE_BUFSIZE;
@@ -79,7 +79,8 @@ public:
       std::size_t available = end_ - begin_;
       std::size_t window = available < limit ? available : limit;
       const char *start = buffer_.data() + begin_;
-      const char *newline = window ? static_cast<const char *>(std::memchr(start + scanned_, '\n', window - scanned_)) : nullptr;
+      const char *newline =
+          window ? static_cast<const char *>(std::memchr(start + scanned_, '\n', window - scanned_)) : nullptr;
       if (newline) return take(static_cast<std::size_t>(newline - start) + 1, line, length);
       if (available >= limit) return take(limit, line, length);
       if (atEnd_) {
@@ -455,8 +456,7 @@ private:
       }
     }
     clearSeen();
-    if (!tautology && !emptyClauseRead_)
-      QbFormula_addClause(formula_, static_cast<int>(lits_.size()), lits_.data());
+    if (!tautology && !emptyClauseRead_) QbFormula_addClause(formula_, static_cast<int>(lits_.size()), lits_.data());
     return true;
   }
 
@@ -464,7 +464,7 @@ private:
   // searched directly; from SHORT_CLAUSE literals on, the seen table (indexed
   // by variable) holds them.
   int earlierLiteral(int lit) {
-    int var = lit < 0 ? -lit : lit;
+    int var = varOfLit(lit);
     if (lits_.size() <= SHORT_CLAUSE) {
       for (std::size_t i = 0; i < lits_.size(); i++) {
         int other = lits_[i];
@@ -485,7 +485,7 @@ private:
   }
 
   void markSeen(int lit) {
-    int var = lit < 0 ? -lit : lit;
+    int var = varOfLit(lit);
     if (static_cast<std::size_t>(var) >= seen_.size()) seen_.growZeroed(static_cast<std::size_t>(var) + 1);
     seen_[static_cast<std::size_t>(var)] = lit;
   }
@@ -494,7 +494,7 @@ private:
     if (lits_.size() <= SHORT_CLAUSE) return;
     for (std::size_t i = lits_.size(); i > 0; i--) {
       int lit = lits_[i - 1];
-      seen_[static_cast<std::size_t>(lit < 0 ? -lit : lit)] = 0;
+      seen_[static_cast<std::size_t>(varOfLit(lit))] = 0;
     }
   }
 
@@ -513,12 +513,6 @@ private:
   bool emptyClauseRead_ = false;
 };
 } // namespace
-
-bool Qdimacs_doubledLineBufsize(int current, int *doubled) {
-  if (current > INT_MAX / 2) return false;
-  *doubled = 2 * current;
-  return true;
-}
 
 const char *Qdimacs_getParseError() { return hasParseError ? parseError : nullptr; }
 
@@ -541,10 +535,11 @@ QbFormula *Qdimacs_parseFile(const char *path) {
     case Attempt::NoHeader:
     case Attempt::Error: return nullptr;
     case Attempt::Restart:
-      if (!Qdimacs_doubledLineBufsize(LINE_BUFSIZE, &LINE_BUFSIZE)) {
+      if (LINE_BUFSIZE > INT_MAX / 2) {
         setParseError("line %ld: line too long (%d characters or more)", line, LINE_BUFSIZE - 1);
         return nullptr;
       }
+      LINE_BUFSIZE *= 2;
       break;
     }
   }

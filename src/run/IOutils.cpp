@@ -1,4 +1,4 @@
-// IOutils: file-name tests, safe opens and the DOT file name.
+// IOutils: file-name tests, safe opens, and the DOT file.
 
 #include "run/IOutils.h"
 
@@ -9,14 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "formula/QbFormula.h"
 #include "storage/CheckedArray.h"
-#include "tree/QbfTree.h"
 
 namespace {
-constexpr int SITE_VIZ_NAME = 52;
-FILE *vizFile = nullptr;
-int treeNum = 0;
+constexpr int SITE_DOT_NAME = 52;
+constexpr const char *NOT_REGULAR = "not a regular file";
 
 bool endsWithFirst(const char *name, const char *suffix) {
   const char *at = std::strstr(name, suffix);
@@ -45,82 +42,60 @@ int IOutils_isDirectory(const char *path) {
   return 1;
 }
 
-int IOutils_openInputFile(const char *path) {
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    int saved = errno;
-    close(fd);
-    errno = saved;
-    return -1;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    close(fd);
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    return -1;
-  }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  return fd;
-}
-
-int IOutils_openOutputFile(const char *path, const char **reason) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+int IOutils_openRegularFile(const char *path, int flags, const char **reason) {
+  int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) {
-    // A FIFO without a reader (ENXIO) and a symbolic link (ELOOP) are both
-    // things that are not a regular file.
-    *reason = (errno == ELOOP || errno == ENXIO || errno == EISDIR) ? "not a regular file" : std::strerror(errno);
+    // A symbolic link refused (ELOOP) and a FIFO without a reader (ENXIO)
+    // are things that are not a regular file.
+    if (reason) *reason = errno == ELOOP || errno == ENXIO || errno == EISDIR ? NOT_REGULAR : std::strerror(errno);
     return -1;
   }
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  bool known = fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    int error = !known ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     close(fd);
-    *reason = "not a regular file";
+    if (reason) *reason = NOT_REGULAR;
+    errno = error;
     return -1;
   }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  int fileFlags = fcntl(fd, F_GETFL);
+  if (fileFlags != -1) fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK);
   return fd;
 }
 
-FILE *IOutils_vizFileForQbfTree(QbfTree *tree, int resetCounter, const char **reason) {
-  if (resetCounter) treeNum = 0;
-  const char *base = QbFormula_getName(QbfTree_getQbFormula(tree));
-  const char *suffix = QbfTree_getDuplicatedUniversalsAllowed(tree) ? ".treeDup.dot" : ".tree.dot";
-  CheckedArray<char> name(SITE_VIZ_NAME, "IOutils");
-  name.growTo(std::strlen(base) + 32, '\0');
-  if (treeNum > 0)
-    std::snprintf(name.data(), name.size(), "%s.%i%s", base, treeNum, suffix);
-  else
-    std::snprintf(name.data(), name.size(), "%s%s", base, suffix);
-  treeNum++;
-  int fd = IOutils_openOutputFile(name.data(), reason);
+int IOutils_openInputFile(const char *path) { return IOutils_openRegularFile(path, O_RDONLY); }
+
+FILE *IOutils_openDotFile(const char *inputPath, const char **reason) {
+  static constexpr char SUFFIX[] = ".treeDup.dot";
+  const std::size_t length = std::strlen(inputPath);
+  CheckedArray<char> name(SITE_DOT_NAME, "IOutils");
+  name.growUninitialized(length + sizeof SUFFIX);
+  std::memcpy(name.data(), inputPath, length);
+  std::memcpy(name.data() + length, SUFFIX, sizeof SUFFIX);
+  int fd = IOutils_openRegularFile(name.data(), O_WRONLY | O_CREAT | O_NOFOLLOW, reason);
   if (fd < 0) return nullptr;
-  vizFile = fdopen(fd, "w");
-  if (!vizFile) {
+  FILE *file = fdopen(fd, "w");
+  if (!file) {
     *reason = std::strerror(errno);
     close(fd);
-    return nullptr;
   }
-  return vizFile;
+  return file;
 }
 
-int IOutils_closeVizFileForQbfTree(const char **reason) {
-  if (!vizFile) return 0;
+int IOutils_closeDotFile(FILE *file, const char **reason) {
   errno = 0;
-  bool failed = std::fflush(vizFile) != 0 || std::ferror(vizFile) != 0;
+  bool failed = std::fflush(file) != 0 || std::ferror(file) != 0;
   // Whatever an earlier, longer file had beyond what was written goes now.
   if (!failed) {
-    off_t length = ftello(vizFile);
-    failed = length < 0 || ftruncate(fileno(vizFile), length) != 0;
+    off_t length = ftello(file);
+    failed = length < 0 || ftruncate(fileno(file), length) != 0;
   }
   int saved = errno;
-  if (std::fclose(vizFile) != 0 && !failed) {
+  if (std::fclose(file) != 0 && !failed) {
     failed = true;
     saved = errno;
   }
-  vizFile = nullptr;
   if (failed) *reason = saved ? std::strerror(saved) : "write error";
   return failed ? -1 : 0;
 }

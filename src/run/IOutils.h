@@ -1,10 +1,8 @@
 #pragma once
 // IOutils: the file-name tests of the command line and the directory walk,
-// safe opening of input and output files, and the DOT file of a tree.
+// and the safe opening of the files the program reads and writes.
 
 #include <cstdio>
-
-struct QbfTree;
 
 // 1 when the name's first ".qdimacs" or, failing that, its first ".qcnf"
 // ends the name; case matters.
@@ -15,23 +13,21 @@ int IOutils_isDimacsFile(const char *path);
 // 1 for every path that opens as a directory.
 int IOutils_isDirectory(const char *path);
 
-// Opens an input file for reading without ever blocking in the open (a FIFO
-// planted under a QDIMACS name), and only if it is a regular file. Returns the
-// descriptor, or -1 with errno set (EINVAL for a file that is not regular).
+// Opens a file with the flags (O_RDONLY, or O_WRONLY | O_CREAT with mode
+// 0644; add O_NOFOLLOW to refuse a symbolic link) only if it is, or becomes,
+// a regular file, and without ever blocking in the open (a FIFO planted
+// under the name). Returns the descriptor, or -1 with errno set (EINVAL for
+// a file that is not regular) and, if reason is given, a short reason.
+int IOutils_openRegularFile(const char *path, int flags, const char **reason = nullptr);
+// An input file: followed through links, read only.
 int IOutils_openInputFile(const char *path);
 
-// Opens (creating with mode 0644) a regular file for writing from its start,
-// never through a symbolic link and never blocking on a FIFO. An existing
-// file is not emptied here: the writer cuts it to what it wrote when it is
-// done (on ext4, emptying a file and writing it again makes its close wait
-// for the disk). Returns the descriptor, or -1 with a short reason in *reason.
-int IOutils_openOutputFile(const char *path, const char **reason);
-
-// The DOT file of a tree: the formula's name, a dump number when the counter
-// is above 0, then ".treeDup.dot" (or ".tree.dot" for a tree built without
-// duplicated universals). A reset counter gives no dump number. Returns the
-// open stream, also kept as the current DOT file, or null with a reason.
-FILE *IOutils_vizFileForQbfTree(QbfTree *tree, int resetCounter, const char **reason);
-// Cuts the current DOT file to what was written and closes it; returns 0, or
-// -1 with a reason when writing it failed.
-int IOutils_closeVizFileForQbfTree(const char **reason);
+// The DOT file of an instance, its path followed by ".treeDup.dot", opened
+// for writing from its start without following a link. An existing file is
+// not emptied here: closing cuts it to what was written (on ext4, emptying a
+// file and writing it again makes its close wait for the disk). Null with a
+// reason when it cannot be opened.
+FILE *IOutils_openDotFile(const char *inputPath, const char **reason);
+// Cuts the DOT file to what was written and closes it; 0, or -1 with a
+// reason when writing it failed.
+int IOutils_closeDotFile(FILE *file, const char **reason);

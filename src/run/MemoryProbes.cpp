@@ -11,7 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "run/AbnormalExit.h"
+#include "run/IOutils.h"
+#include "storage/AbnormalExit.h"
 
 namespace {
 constexpr const char *USED_MEMORY_FILE = "memUsage";
@@ -22,30 +23,9 @@ constexpr int SITE_USED_LINE_BUFFER = 72;
 constexpr int SITE_FREE_LINE_BUFFER = 131;
 constexpr double PAGE_BYTES = 4096.0;
 
-long usedProbes = 0;
-long freeProbes = 0;
-
-// Opens a result file for writing: never through a symbolic link, never
-// blocking on a FIFO, and only when it is (or becomes) a regular file.
-int openResultForWriting(const char *name) {
-  int fd = open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) return -1;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 FILE *openResultForReading(const char *name) {
-  int fd = open(name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int fd = IOutils_openRegularFile(name, O_RDONLY | O_NOFOLLOW);
   if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return nullptr;
-  }
   FILE *f = fdopen(fd, "r");
   if (!f) close(fd);
   return f;
@@ -69,7 +49,7 @@ bool writeAll(int fd, const char *text) {
 // Writes the figures of a probe; false when the result file could not be
 // written safely.
 bool writeResult(const char *name, const char *text) {
-  int fd = openResultForWriting(name);
+  int fd = IOutils_openRegularFile(name, O_WRONLY | O_CREAT | O_NOFOLLOW);
   if (fd < 0) return false;
   bool ok = writeAll(fd, text);
   close(fd);
@@ -116,8 +96,7 @@ bool readFreePages(unsigned long &) { return false; }
 bool probeUsedMemory() {
   unsigned long vszKb = 0, rssKb = 0;
   char text[128] = "   VSZ   RSS\n";
-  if (readOwnSizes(vszKb, rssKb))
-    std::snprintf(text, sizeof text, "   VSZ   RSS\n%6lu %5lu\n", vszKb, rssKb);
+  if (readOwnSizes(vszKb, rssKb)) std::snprintf(text, sizeof text, "   VSZ   RSS\n%6lu %5lu\n", vszKb, rssKb);
   return writeResult(USED_MEMORY_FILE, text);
 }
 
@@ -131,47 +110,45 @@ bool probeFreeMemory() {
 }
 
 bool fillsLine(const char *line) { return std::strlen(line) == PROBE_LINE_READ - 1; }
-} // namespace
 
-double Memory_scanUsedMemoryFile(const char *path) {
-  int vszKb = 0, rssKb = 0;
+// The read-back scans of the result files. The sizes are scanned as long:
+// a virtual size in kilobytes can exceed an int (the sanitizers reserve
+// terabytes of address space).
+double scanUsedMemoryFile(const char *path) {
+  long vszKb = 0, rssKb = 0;
   FILE *f = openResultForReading(path);
   if (f) {
     char *line = static_cast<char *>(checkedMalloc(PROBE_LINE, SITE_USED_LINE_BUFFER, "Memory"));
     if (std::fgets(line, PROBE_LINE_READ, f) && !fillsLine(line) && std::fgets(line, PROBE_LINE_READ, f) &&
         !fillsLine(line))
-      std::sscanf(line, "%i %i", &vszKb, &rssKb);
+      std::sscanf(line, "%li %li", &vszKb, &rssKb);
     std::free(line);
     std::fclose(f);
   }
   return rssKb / 1024.0;
 }
 
-double Memory_scanFreeMemoryFile(const char *path) {
-  int pages = -1;
+double scanFreeMemoryFile(const char *path) {
+  long pages = -1;
   FILE *f = openResultForReading(path);
   if (f) {
     char *line = static_cast<char *>(checkedMalloc(PROBE_LINE, SITE_FREE_LINE_BUFFER, "Memory"));
     while (std::fgets(line, PROBE_LINE_READ, f) && !fillsLine(line)) {
-      if (pages == -1) std::sscanf(line, "Pages free: %d", &pages);
+      if (pages == -1) std::sscanf(line, "Pages free: %ld", &pages);
     }
     std::free(line);
     std::fclose(f);
   }
-  return (pages - 1) * PAGE_BYTES / 1048576.0;
+  return static_cast<double>(pages - 1) * PAGE_BYTES / 1048576.0;
 }
+} // namespace
 
 double Memory_getUsedMemory() {
-  usedProbes++;
   if (!probeUsedMemory()) return 0.0;
-  return Memory_scanUsedMemoryFile(USED_MEMORY_FILE);
+  return scanUsedMemoryFile(USED_MEMORY_FILE);
 }
 
 double Memory_getFreeMemory() {
-  freeProbes++;
   if (!probeFreeMemory()) return (-1 - 1) * PAGE_BYTES / 1048576.0;
-  return Memory_scanFreeMemoryFile(FREE_MEMORY_FILE);
+  return scanFreeMemoryFile(FREE_MEMORY_FILE);
 }
-
-long Memory_getUsedMemoryProbes() { return usedProbes; }
-long Memory_getFreeMemoryProbes() { return freeProbes; }

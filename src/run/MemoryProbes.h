@@ -10,11 +10,3 @@
 
 double Memory_getUsedMemory();
 double Memory_getFreeMemory();
-
-// The read-back scans alone, on any file (tests give them known contents).
-double Memory_scanUsedMemoryFile(const char *path);
-double Memory_scanFreeMemoryFile(const char *path);
-
-// How many probes of each kind this process has run.
-long Memory_getUsedMemoryProbes();
-long Memory_getFreeMemoryProbes();

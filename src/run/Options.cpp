@@ -55,6 +55,7 @@ bool apply(Effect effect) {
 
 void printBanner() { std::printf("Tarnu v0.1 (revision 80, compiled %s)", __DATE__); }
 
+namespace {
 void printVersion() {
   std::printf("%s\n", RULE);
   std::printf("This is ");
@@ -65,6 +66,7 @@ void printVersion() {
   std::printf("It comes with ABSOLUTELY NO WARRANTY, to the extent permitted by law.\n");
   std::printf("%s\n", RULE);
 }
+} // namespace
 
 void printHelp() {
   std::printf("This is ");

@@ -9,7 +9,6 @@
 int Options_parseCommandLine(int argc, char **argv);
 
 void printHelp();
-void printVersion();
 // "Tarnu v0.1 (revision 80, compiled Mmm dd yyyy)", no line break.
 void printBanner();
 

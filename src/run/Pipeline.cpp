@@ -3,13 +3,34 @@
 #include "run/Pipeline.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "formula/QbFormula.h"
 #include "normalize/QbFormulaNormalize.h"
+#include "run/IOutils.h"
 #include "run/Options.h"
 #include "run/RunStatus.h"
 #include "storage/Memory.h"
 #include "tree/QbfTree.h"
+
+namespace {
+// The DOT file beside the input, or the mark that says why it is not there.
+void writeDotFile(QbfTree *tree, const char *inputPath) {
+  const char *reason = nullptr;
+  struct Open {
+    FILE *file;
+    ~Open() { // only when an abnormal exit unwinds through the writer
+      if (file) std::fclose(file);
+    }
+  } open{IOutils_openDotFile(inputPath, &reason)};
+  if (open.file) {
+    QbfTree_printVizFormat(tree, open.file, Options_getDumpDetailedTreeEnabled(), Options_getCompressedTarnuEnabled());
+    if (IOutils_closeDotFile(std::exchange(open.file, nullptr), &reason) == 0) return;
+  }
+  std::printf("[DOT FILE NOT WRITTEN: %s]", reason);
+  std::fflush(stdout);
+}
+} // namespace
 
 int mainProcessingProcedure(QbFormula *formula) {
   QbFormula_printData(formula);
@@ -18,8 +39,8 @@ int mainProcessingProcedure(QbFormula *formula) {
     QbFormula_normalize(formula);
   else
     QbFormulaNormalize_forAllReduction(formula);
-  QbfTree *tree = QbfTree_new(formula, 1);
-  if (Options_getDumpTreeEnabled()) QbfTree_printVizFormat(tree, 1);
+  QbfTree *tree = QbfTree_new(formula);
+  if (Options_getDumpTreeEnabled()) writeDotFile(tree, QbFormula_getName(formula));
   QbfTree_printTarnuData(tree);
   std::fflush(stdout);
   QbfTree_delete(tree);

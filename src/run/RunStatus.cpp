@@ -22,7 +22,6 @@ void VEXT_setStatus(int step) {
 int VEXT_getStatus() { return VEXT_status; }
 
 void VEXT_setOutcome(int code) { VEXT_outcome = code; }
-int VEXT_getOutcome() { return VEXT_outcome; }
 int VEXT_isDecided() { return VEXT_outcome >= 2 ? 1 : 0; }
 
 void VEXT_reset() {

@@ -5,14 +5,14 @@
 // parent's values at the fork and changes only its own.
 
 // Exit codes of main, the command line, the driver and the instance child.
-constexpr int EXIT_TIMEOUT = 30;        // "TIMEOUT": child killed by SIGUSR1
-constexpr int EXIT_EARLY_STOP = 40;     // "EARLY STOP": no argument, or -version
-constexpr int EXIT_ERROR = -1;          // "ERROR": no child, or abnormal exit
-constexpr int EXIT_IO_ERROR = -2;       // "IO ERROR": bad path, or no run mode
-constexpr int EXIT_CMDLINE_ERROR = -3;  // "CMDLINE ERROR"
-constexpr int EXIT_PARSE_ERROR = -4;    // "PARSE ERROR": the file did not parse
-constexpr int EXIT_CRASH = -5;          // "CRASH": child killed by another signal
-constexpr int EXIT_INSTANCE_DONE = 1;   // an instance child that completed
+constexpr int EXIT_TIMEOUT = 30;       // "TIMEOUT": child killed by SIGUSR1
+constexpr int EXIT_EARLY_STOP = 40;    // "EARLY STOP": no argument, or -version
+constexpr int EXIT_ERROR = -1;         // "ERROR": no child, or abnormal exit
+constexpr int EXIT_IO_ERROR = -2;      // "IO ERROR": bad path, or no run mode
+constexpr int EXIT_CMDLINE_ERROR = -3; // "CMDLINE ERROR"
+constexpr int EXIT_PARSE_ERROR = -4;   // "PARSE ERROR": the file did not parse
+constexpr int EXIT_CRASH = -5;         // "CRASH": child killed by another signal
+constexpr int EXIT_INSTANCE_DONE = 1;  // an instance child that completed
 
 // Run modes.
 constexpr int MODE_NONE = 0;
@@ -43,7 +43,6 @@ void VEXT_setStatus(int step);
 int VEXT_getStatus();
 
 void VEXT_setOutcome(int code);
-int VEXT_getOutcome();
 int VEXT_isDecided(); // 1 when the outcome is 2 or more
 
 // Back to the values at program start (for the in-process fuzzing harness).

@@ -45,10 +45,3 @@ void Statistics_exitingStep() {
   if (!(peakMemoryUsageForStep[step] > used)) peakMemoryUsageForStep[step] = used;
   timeSpentInStep[step] += seconds;
 }
-
-int Statistics_getTimesStepIsExecuted(int step) { return validStep(step) ? timesStepIsExecuted[step] : 0; }
-double Statistics_getTimeSpentInStep(int step) { return validStep(step) ? timeSpentInStep[step] : 0.0; }
-double Statistics_getPeakMemoryUsageForStep(int step) {
-  return validStep(step) ? peakMemoryUsageForStep[step] : 0.0;
-}
-double Statistics_getInitMemoryAvailable() { return initMemoryAvailable; }

@@ -11,8 +11,3 @@ void Statistics_init();
 // both read the current step from the run status.
 void Statistics_enteringStep();
 void Statistics_exitingStep();
-
-int Statistics_getTimesStepIsExecuted(int step);
-double Statistics_getTimeSpentInStep(int step);
-double Statistics_getPeakMemoryUsageForStep(int step);
-double Statistics_getInitMemoryAvailable();

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "qdimacs/Qdimacs.h"
-#include "run/AbnormalExit.h"
 #include "run/Options.h"
 #include "run/Pipeline.h"
+#include "storage/AbnormalExit.h"
 #include "storage/Memory.h"
 
 int main(int argc, char **argv) {

@@ -1,6 +1,6 @@
 // AbnormalExit: the fixed failure message, the exit, and checked allocation.
 
-#include "run/AbnormalExit.h"
+#include "storage/AbnormalExit.h"
 
 #include <cstdio>
 #include <cstdlib>

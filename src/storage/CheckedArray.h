@@ -4,13 +4,14 @@
 // module and site that asked for the memory. Growth uses realloc, which for
 // large blocks remaps pages instead of copying them (no transient doubling).
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
 
-#include "run/AbnormalExit.h"
+#include "storage/AbnormalExit.h"
 
 template <typename T> class CheckedArray {
   static_assert(std::is_trivially_copyable_v<T>);
@@ -21,8 +22,14 @@ public:
   CheckedArray(const CheckedArray &) = delete;
   CheckedArray &operator=(const CheckedArray &) = delete;
 
-  T &operator[](std::size_t i) { return data_[i]; }
-  const T &operator[](std::size_t i) const { return data_[i]; }
+  T &operator[](std::size_t i) {
+    assert(i < size_ && "index within the array");
+    return data_[i];
+  }
+  const T &operator[](std::size_t i) const {
+    assert(i < size_ && "index within the array");
+    return data_[i];
+  }
   T *data() { return data_; }
   const T *data() const { return data_; }
   std::size_t size() const { return size_; }
@@ -69,8 +76,14 @@ public:
     data_ = static_cast<T *>(checkedRealloc(data_, n * sizeof(T), site_, module_));
     capacity_ = n;
   }
-  T &back() { return data_[size_ - 1]; }
-  void pop() { size_--; }
+  T &back() {
+    assert(size_ > 0);
+    return data_[size_ - 1];
+  }
+  void pop() {
+    assert(size_ > 0);
+    size_--;
+  }
   void clear() { size_ = 0; }
   void release() {
     std::free(data_);

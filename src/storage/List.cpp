@@ -9,7 +9,7 @@
 #include <cassert>
 #include <cstdlib>
 
-#include "run/AbnormalExit.h"
+#include "storage/AbnormalExit.h"
 
 ListElem *freeElemPool = nullptr;
 
@@ -23,7 +23,6 @@ struct Chunk {
   ListElem elems[CHUNK_ELEMS];
 };
 Chunk *chunks = nullptr;
-long allocatedElems = 0;
 
 void refillPool() {
   auto *chunk = static_cast<Chunk *>(checkedMalloc(sizeof(Chunk), SITE_NEW_ELEM, "List"));
@@ -33,7 +32,6 @@ void refillPool() {
     chunk->elems[i].next = freeElemPool;
     freeElemPool = &chunk->elems[i];
   }
-  allocatedElems += CHUNK_ELEMS;
 }
 
 ListElem *newElem(ListElem **list) {
@@ -70,19 +68,9 @@ void List_removeElem(ListElem *elem, ListElem **list) {
   pushOntoPool(elem);
 }
 
-void List_removeElemPointingToClause(ListElem **list, QbfClause *clause) {
-  for (ListElem *e = *list; e; e = e->next)
-    if (e->data.clause == clause) return List_removeElem(e, list);
-}
-
 void List_removeElemPointingToNode(ListElem **list, QbfTreeNode *node) {
   for (ListElem *e = *list; e; e = e->next)
     if (e->data.node == node) return List_removeElem(e, list);
-}
-
-void List_removeElemContainingLiteral(ListElem **list, int lit) {
-  for (ListElem *e = *list; e; e = e->next)
-    if (e->data.lit == lit) return List_removeElem(e, list);
 }
 
 void List_delete(ListElem **list) {
@@ -95,8 +83,6 @@ void List_delete(ListElem **list) {
   *list = nullptr;
 }
 
-long List_getAllocatedElems() { return allocatedElems; }
-
 void List_resetPool() {
   while (chunks) {
     Chunk *next = chunks->next;
@@ -104,5 +90,4 @@ void List_resetPool() {
     chunks = next;
   }
   freeElemPool = nullptr;
-  allocatedElems = 0;
 }

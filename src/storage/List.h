@@ -24,15 +24,11 @@ void List_insertNewNode(ListElem **list, QbfTreeNode *node);
 void List_insertNewLit(ListElem **list, int lit);
 // Unlinks the element from the list and pushes it onto the pool.
 void List_removeElem(ListElem *elem, ListElem **list);
-// Remove the element nearest the head with that payload; nothing if none.
-void List_removeElemPointingToClause(ListElem **list, QbfClause *clause);
+// Removes the element nearest the head with that payload; nothing if none.
 void List_removeElemPointingToNode(ListElem **list, QbfTreeNode *node);
-void List_removeElemContainingLiteral(ListElem **list, int lit);
 // Moves every element to the pool and empties the list.
 void List_delete(ListElem **list);
 
-// Elements obtained from the system so far, for tests and statistics.
-long List_getAllocatedElems();
 // Forgets the pool (the fuzzing harness starts each input from scratch; the
 // elements of the forgotten pool are released).
 void List_resetPool();

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "run/AbnormalExit.h"
+#include "storage/AbnormalExit.h"
 
 MemorySlot memory[MEMORY_SLOTS];
 
@@ -72,4 +72,4 @@ void Memory_release(int slotIndex) {
 }
 
 void Memory_flush() { clearTable(true, slotsClaimed); }
-void Memory_quit() { clearTable(true, slotsClaimed); }
+void Memory_quit() { Memory_flush(); }

@@ -3,15 +3,18 @@
 
 #include "tree/QbfTree.h"
 
+#include <algorithm>
+#include <cassert>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <new>
+#include <utility>
 
 #include "formula/QbFormula.h"
-#include "run/AbnormalExit.h"
+#include "storage/AbnormalExit.h"
 
 namespace {
 constexpr const char *MODULE = "QbfTree";
@@ -67,45 +70,56 @@ QbfTreeNode *topOf(QbfTreeNode *n) {
   return top;
 }
 
+// For every variable w, the variables v > w whose clauses mention w: the
+// owners of the clauses, listed by the dependencies they reach.
+struct OwnersByDependency {
+  OwnersByDependency() : first(SITE_EDGES, MODULE), owners(SITE_EDGES, MODULE) {}
+  CheckedArray<std::size_t> first; // w's owners: [first[w], first[w + 1])
+  CheckedArray<int> owners;
+};
+
+void listOwnersByDependency(QbFormula *f, OwnersByDependency &by) {
+  const std::size_t V = static_cast<std::size_t>(QbFormula_getVarNumber(f));
+  // Each owner's dependencies (its own variable dropped), one after the other.
+  CheckedArray<int> dependencies(SITE_EDGES, MODULE);
+  CheckedArray<std::size_t> dependenciesOf(SITE_EDGES, MODULE); // v's: [dependenciesOf[v], dependenciesOf[v + 1])
+  dependenciesOf.growTo(V + 1, 0);
+  by.first.growTo(V + 1, 0);
+  for (std::size_t v = 1; v < V; v++) {
+    dependenciesOf[v] = dependencies.size();
+    if (QbFormula_appendDependenciesOfClausesAttachedAtQuantifier(f, static_cast<int>(v), dependencies) > 0) {
+      assert(dependencies.back() == static_cast<int>(v) && "the deepest dependency of v's clauses is v");
+      dependencies.pop();
+    }
+    for (std::size_t i = dependenciesOf[v]; i < dependencies.size(); i++)
+      by.first[static_cast<std::size_t>(dependencies[i]) + 1]++;
+  }
+  dependenciesOf[V] = dependencies.size();
+  // Then the owners by dependency (a counting sort).
+  for (std::size_t w = 1; w <= V; w++) by.first[w] += by.first[w - 1];
+  by.owners.growUninitialized(by.first[V]);
+  CheckedArray<std::size_t> next(SITE_EDGES, MODULE);
+  next.growTo(V, 0);
+  for (std::size_t w = 0; w < V; w++) next[w] = by.first[w];
+  for (std::size_t v = 1; v < V; v++)
+    for (std::size_t i = dependenciesOf[v]; i < dependenciesOf[v + 1]; i++)
+      by.owners[next[static_cast<std::size_t>(dependencies[i])]++] = static_cast<int>(v);
+}
+
 void findFathers(QbfTree *t) {
   QbFormula *f = t->formula;
   const int V = QbFormula_getVarNumber(f);
-  // For every variable w, the variables whose clauses mention w (w < them):
-  // the clause owners' dependencies, listed by target. First each owner's
-  // dependencies (its own variable dropped) one after the other, then the
-  // owners by target.
-  CheckedArray<int> dependencies(SITE_EDGES, MODULE);
-  CheckedArray<std::size_t> dependenciesOf(SITE_EDGES, MODULE); // owner v: [dependenciesOf[v], dependenciesOf[v + 1])
-  dependenciesOf.growTo(static_cast<std::size_t>(V) + 1, 0);
-  CheckedArray<std::size_t> first(SITE_EDGES, MODULE);
-  first.growTo(static_cast<std::size_t>(V) + 1, 0);
-  for (int v = 1; v < V; v++) {
-    dependenciesOf[static_cast<std::size_t>(v)] = dependencies.size();
-    if (QbFormula_appendDependenciesOfClausesAttachedAtQuantifier(f, v, dependencies) > 0) dependencies.pop();
-    for (std::size_t i = dependenciesOf[static_cast<std::size_t>(v)]; i < dependencies.size(); i++)
-      first[static_cast<std::size_t>(dependencies[i]) + 1]++;
-  }
-  dependenciesOf[static_cast<std::size_t>(V)] = dependencies.size();
-  for (std::size_t w = 1; w <= static_cast<std::size_t>(V); w++) first[w] += first[w - 1];
-  CheckedArray<int> owners(SITE_EDGES, MODULE);
-  owners.growUninitialized(first[static_cast<std::size_t>(V)]);
-  {
-    CheckedArray<std::size_t> next(SITE_EDGES, MODULE);
-    next.growTo(static_cast<std::size_t>(V), 0);
-    for (std::size_t w = 0; w < static_cast<std::size_t>(V); w++) next[w] = first[w];
-    for (int v = 1; v < V; v++)
-      for (std::size_t i = dependenciesOf[static_cast<std::size_t>(v)]; i < dependenciesOf[static_cast<std::size_t>(v) + 1]; i++)
-        owners[next[static_cast<std::size_t>(dependencies[i])]++] = v;
-  }
-  dependencies.release();
-  dependenciesOf.release();
+  OwnersByDependency by;
+  listOwnersByDependency(f, by);
 
   // The copies made so far of each universal (its clauses belong to all).
   CheckedArray<QbfTreeNode *> copiesOf(SITE_EDGES, MODULE);
   copiesOf.growTo(static_cast<std::size_t>(V), nullptr);
+  // The subtree of owner, unless it hangs at w already, gets w (or a new
+  // copy of universal w) as its father.
   auto reach = [&](QbfTreeNode *owner, int w) {
     QbfTreeNode *top = topOf(owner);
-    if (top->variable == w) return; // already joined at w
+    if (top->variable == w) return;
     QbfTreeNode *father;
     if (QbFormula_getQuantifierType(f, w) == 'e') {
       father = t->nodeForVar[static_cast<std::size_t>(w)];
@@ -118,24 +132,20 @@ void findFathers(QbfTree *t) {
     fatherToBeOf(top) = father;
     unionFindOf(top) = father;
   };
-  for (int w = V - 1; w >= 1; w--) {
-    for (std::size_t e = first[static_cast<std::size_t>(w)]; e < first[static_cast<std::size_t>(w) + 1]; e++) {
-      int owner = owners[e];
-      if (QbFormula_getQuantifierType(f, owner) == 'e') {
+  for (int w = V - 1; w >= 1; w--)
+    for (std::size_t e = by.first[static_cast<std::size_t>(w)]; e < by.first[static_cast<std::size_t>(w) + 1]; e++) {
+      int owner = by.owners[e];
+      if (QbFormula_getQuantifierType(f, owner) == 'e')
         reach(t->nodeForVar[static_cast<std::size_t>(owner)], w);
-      } else {
+      else
         for (QbfTreeNode *copy = copiesOf[static_cast<std::size_t>(owner)]; copy; copy = nextCopyOf(copy))
           reach(copy, w);
-      }
     }
-  }
+
   // The copies' child links served as lists; attach() makes them children.
   for (int v = 1; v < V; v++)
-    for (QbfTreeNode *copy = copiesOf[static_cast<std::size_t>(v)]; copy;) {
-      QbfTreeNode *next = nextCopyOf(copy);
-      nextCopyOf(copy) = nullptr;
-      copy = next;
-    }
+    for (QbfTreeNode *copy = copiesOf[static_cast<std::size_t>(v)]; copy;)
+      copy = std::exchange(nextCopyOf(copy), nullptr);
 }
 
 // Hangs a node below its father; a copy takes its code when it is made, and
@@ -181,7 +191,6 @@ void build(QbfTree *t) {
   const int V = QbFormula_getVarNumber(f);
   t->nodeForVar.growTo(static_cast<std::size_t>(V) + 1, nullptr);
   t->universalCopies.growTo(static_cast<std::size_t>(V) + 1, nullptr);
-  t->duplicatedUniversalsAllowed = 1;
   t->nodeCount = 0;
   std::size_t existential = 0;
   for (int v = 1; v < V; v++)
@@ -238,56 +247,61 @@ void countComponents(QbfTree *t) {
   t->numberOfDisconnectableComponents = components;
 }
 
-// One pre-order walk with the path from the root on a stack: depth, leaves,
-// node counts and the universal depths of the existential nodes.
-void treeLabeling(QbfTree *t) {
-  CheckedArray<QbfTreeNode *> stack(SITE_STACK, MODULE);
-  stack.reserve(static_cast<std::size_t>(t->nodeCount) + 1);
-  t->numBranches = 0;
-  stack.push(t->root);
-  t->depth = 1;
-  long universalsOnPath = 0;
-  int E = 0, A = 0, M = 0;
-  double S = 0.0;
-  auto universalShare = [](const QbfTreeNode *n) { return n->quantifier == 'e' ? 0 : 1; };
-  QbfTreeNode *node = t->root;
-  for (;;) {
-    if (node->variable != -1) {
-      if (node->quantifier == 'e') {
-        E++;
-        S += static_cast<double>(universalsOnPath);
-        if (universalsOnPath > M) M = static_cast<int>(universalsOnPath);
-      } else {
-        A++;
-      }
-    }
-    if (node->firstChild) {
-      node = node->firstChild;
-      stack.push(node);
-      universalsOnPath += universalShare(node);
-      if (static_cast<long>(stack.size()) > t->depth) t->depth = static_cast<int>(stack.size());
+// Calls visit(node, depth, universals above it) for every node in
+// pre-order (the root at depth 1), keeping the path from the root on a
+// stack instead of recursing.
+template <typename Visit> void preorder(QbfTree *t, Visit visit) {
+  CheckedArray<QbfTreeNode *> path(SITE_STACK, MODULE);
+  path.reserve(static_cast<std::size_t>(t->nodeCount) + 1);
+  long universals = 0; // on the path, below the root
+  auto enter = [&](QbfTreeNode *n) {
+    visit(n, static_cast<int>(path.size()) + 1, universals);
+    path.push(n);
+    universals += n->quantifier == 'a';
+  };
+  enter(t->root);
+  while (!path.empty()) {
+    QbfTreeNode *n = path.back();
+    if (n->firstChild) {
+      enter(n->firstChild);
       continue;
     }
-    t->numBranches++;
     // Leave finished nodes until one has a next brother.
     for (;;) {
-      universalsOnPath -= universalShare(node);
-      if (QbfTreeNode *brother = node->nextBrother) {
-        stack.back() = brother;
-        universalsOnPath += universalShare(brother);
-        node = brother;
+      universals -= n->quantifier == 'a';
+      path.pop();
+      if (QbfTreeNode *brother = n->nextBrother) {
+        enter(brother);
         break;
       }
-      stack.pop();
-      if (stack.empty()) break;
-      node = stack.back();
+      if (path.empty()) break;
+      n = path.back();
     }
-    if (stack.empty()) break;
   }
-  t->existentialNodes = E;
-  t->universalNodes = A;
-  t->maxUniversalDepth = M;
-  t->averageUniversalDepth = S / E;
+}
+
+// Depth, leaves, node counts and the universal depths of the existential
+// nodes, in one walk.
+void treeLabeling(QbfTree *t) {
+  int depth = 0, branches = 0, existential = 0, universal = 0, maxDelta = 0;
+  double deltaSum = 0.0;
+  preorder(t, [&](const QbfTreeNode *n, int nodeDepth, long universalsAbove) {
+    depth = std::max(depth, nodeDepth);
+    branches += n->firstChild == nullptr;
+    if (n->quantifier == 'e') {
+      existential++;
+      deltaSum += static_cast<double>(universalsAbove);
+      maxDelta = std::max(maxDelta, static_cast<int>(universalsAbove));
+    } else if (n->quantifier == 'a') {
+      universal++;
+    }
+  });
+  t->depth = depth;
+  t->numBranches = branches;
+  t->existentialNodes = existential;
+  t->universalNodes = universal;
+  t->maxUniversalDepth = maxDelta;
+  t->averageUniversalDepth = deltaSum / existential;
 }
 
 } // namespace
@@ -299,7 +313,8 @@ struct QbfTree::Chunk {
 };
 
 QbfTree::QbfTree()
-    : nodeForVar(SITE_TABLES, MODULE), universalCopies(SITE_TABLES, MODULE), numberOfDisjointSubformulas(SITE_COUNT, MODULE) {}
+    : nodeForVar(SITE_TABLES, MODULE), universalCopies(SITE_TABLES, MODULE),
+      numberOfDisjointSubformulas(SITE_COUNT, MODULE) {}
 
 QbfTree::~QbfTree() {
   std::free(existentialStore);
@@ -320,7 +335,7 @@ QbfTreeNode *QbfTree_allocNode(QbfTree *t) {
   return &t->chunks->nodes[t->chunks->used++];
 }
 
-QbfTree *QbfTree_new(QbFormula *formula, int /*duplicatedUniversalsAllowed*/) {
+QbfTree *QbfTree_new(QbFormula *formula) {
   void *record = checkedMalloc(sizeof(QbfTree), SITE_NEW_TREE, MODULE);
   auto *t = new (record) QbfTree();
   t->formula = formula;

@@ -9,6 +9,7 @@
 // formula has variables are walked without deep recursion.
 
 #include <cstdint>
+#include <cstdio>
 
 #include "storage/CheckedArray.h"
 #include "storage/List.h"
@@ -22,10 +23,9 @@ struct QbfTree {
 
   QbFormula *formula = nullptr; // not owned; outlives the tree
   QbfTreeNode *root = nullptr;
-  int duplicatedUniversalsAllowed = 0;
-  CheckedArray<QbfTreeNode *> nodeForVar;     // existential variable -> its node
-  CheckedArray<ListElem *> universalCopies;   // universal variable -> copies waiting
-  int nodeCount = 0;                          // nodes made for variables
+  CheckedArray<QbfTreeNode *> nodeForVar;   // existential variable -> its node
+  CheckedArray<ListElem *> universalCopies; // universal variable -> copies waiting
+  int nodeCount = 0;                        // nodes made for variables
   int depth = 0;
   int maxUniversalDepth = 0;
   double averageUniversalDepth = 0.0;
@@ -45,14 +45,13 @@ struct QbfTree {
   Chunk *chunks = nullptr;
 };
 
-// Builds the tree of the formula (always with duplicated universals: the
-// flag is recorded and names the DOT file) and takes all its measures.
-QbfTree *QbfTree_new(QbFormula *formula, int duplicatedUniversalsAllowed);
+// Builds the tree of the formula, with duplicated universals, and takes all
+// its measures.
+QbfTree *QbfTree_new(QbFormula *formula);
 // Releases the tree and its nodes; the formula is untouched.
 void QbfTree_delete(QbfTree *tree);
 
 inline QbFormula *QbfTree_getQbFormula(const QbfTree *t) { return t->formula; }
-inline int QbfTree_getDuplicatedUniversalsAllowed(const QbfTree *t) { return t->duplicatedUniversalsAllowed; }
 inline QbfTreeNode *QbfTree_getRoot(const QbfTree *t) { return t->root; }
 inline int QbfTree_getDepth(const QbfTree *t) { return t->depth; }
 inline int QbfTree_getNumBranches(const QbfTree *t) { return t->numBranches; }
@@ -70,7 +69,7 @@ QbfTreeNode *QbfTree_allocNode(QbfTree *tree);
 // Prints the tree summary.
 void QbfTree_printTarnuData(QbfTree *tree);
 
-// Writes the DOT file of the tree beside the input file (input path +
-// ".treeDup.dot"). When the file cannot be written, prints the mark
-// "[DOT FILE NOT WRITTEN: <reason>]" instead and returns -1; else 0.
-int QbfTree_printVizFormat(QbfTree *tree, int resetCounter);
+// Writes the tree in DOT to the open file: with the clauses of each node
+// listed (detailed) or counted, and with chains of same-quantifier nodes
+// drawn as one octagon (compressed) or node by node.
+void QbfTree_printVizFormat(QbfTree *tree, FILE *file, bool detailed, bool compressed);

@@ -15,14 +15,14 @@ struct QbfTree;
 // nextBrother the father it will be attached to, and a copy's firstChild
 // links the copies of its universal made so far.
 struct QbfTreeNode {
-  int code;            // unique in the process, from nodeCode; names the node in DOT
-  int variable;        // internal code; -1 for the root
+  int code;     // unique in the process, from nodeCode; names the node in DOT
+  int variable; // internal code; -1 for the root
   int clauseListSize;
-  char quantifier;     // 'e', 'a' or 'r'
+  char quantifier; // 'e', 'a' or 'r'
   QbfTreeNode *father;
   QbfTreeNode *firstChild;
   QbfTreeNode *nextBrother;
-  QbfClause *clauses;  // the formula's list of clauses attached at variable
+  QbfClause *clauses; // the formula's list of clauses attached at variable
 };
 
 // Process-wide counter of nodes created; never reset within an instance.
@@ -46,4 +46,3 @@ inline QbfTreeNode *QbfTreeNode_getNextBrother(const QbfTreeNode *n) { return n-
 inline QbfTreeNode *QbfTreeNode_getFather(const QbfTreeNode *n) { return n->father; }
 inline int QbfTreeNode_getClauseListSize(const QbfTreeNode *n) { return n->clauseListSize; }
 inline QbfClause *QbfTreeNode_getListOfClausesAtThisNode(const QbfTreeNode *n) { return n->clauses; }
-

@@ -8,14 +8,13 @@
 // definition: a node's statement, its children's subtrees, its clause node,
 // its edges.
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 
 #include "formula/QbFormula.h"
-#include "run/IOutils.h"
-#include "run/Options.h"
 #include "storage/CheckedArray.h"
 #include "tree/QbfTree.h"
 
@@ -49,17 +48,7 @@ public:
   void character(char ch) { *room(1) = ch, used_++; }
   void number(int value) {
     char *out = room(12);
-    char digits[12];
-    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-    int n = 0;
-    do {
-      digits[n++] = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude);
-    char *at = out;
-    if (value < 0) *at++ = '-';
-    while (n) *at++ = digits[--n];
-    used_ += static_cast<std::size_t>(at - out);
+    used_ += static_cast<std::size_t>(std::to_chars(out, out + 12, value).ptr - out);
   }
 
 private:
@@ -75,7 +64,9 @@ public:
   void text(const char *s) { out_.text(s); }
 
   int input(const QbfTreeNode *n) { return QbFormula_litCodeToOriginalLitCode(formula_, n->variable); }
-  static const char *colour(const QbfTreeNode *n) { return n->quantifier == 'a' ? UNIVERSAL_COLOUR : EXISTENTIAL_COLOUR; }
+  static const char *colour(const QbfTreeNode *n) {
+    return n->quantifier == 'a' ? UNIVERSAL_COLOUR : EXISTENTIAL_COLOUR;
+  }
   static bool isRoot(const QbfTreeNode *n) { return n->variable <= 0; }
 
   void circle(const QbfTreeNode *n) {
@@ -257,24 +248,9 @@ void writeTree(DotWriter &w, QbfTreeNode *root, bool compressed) {
 }
 } // namespace
 
-int QbfTree_printVizFormat(QbfTree *tree, int resetCounter) {
-  const char *reason = nullptr;
-  FILE *file = IOutils_vizFileForQbfTree(tree, resetCounter, &reason);
-  if (!file) {
-    std::printf("[DOT FILE NOT WRITTEN: %s]", reason);
-    std::fflush(stdout);
-    return -1;
-  }
-  {
-    DotWriter writer(file, QbfTree_getQbFormula(tree), Options_getDumpDetailedTreeEnabled() != 0);
-    writer.text("digraph G0 {\n");
-    writeTree(writer, QbfTree_getRoot(tree), Options_getCompressedTarnuEnabled() != 0);
-    writer.text("}\n");
-  }
-  if (IOutils_closeVizFileForQbfTree(&reason) != 0) {
-    std::printf("[DOT FILE NOT WRITTEN: %s]", reason);
-    std::fflush(stdout);
-    return -1;
-  }
-  return 0;
+void QbfTree_printVizFormat(QbfTree *tree, FILE *file, bool detailed, bool compressed) {
+  DotWriter writer(file, QbfTree_getQbFormula(tree), detailed);
+  writer.text("digraph G0 {\n");
+  writeTree(writer, QbfTree_getRoot(tree), compressed);
+  writer.text("}\n");
 }

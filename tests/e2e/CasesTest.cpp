@@ -137,7 +137,8 @@ std::vector<std::string> tokens(const std::string &text) {
   for (std::size_t i = 0; i < text.size(); i++) {
     char c = text[i];
     if (inQuotes) {
-      if (c == '\\' && i + 1 < text.size()) quoted += c, c = text[++i];
+      if (c == '\\' && i + 1 < text.size())
+        quoted += c, c = text[++i];
       else if (c == '"') {
         word += unescape(quoted), quoted.clear(), inQuotes = false;
         continue;
@@ -171,8 +172,7 @@ std::vector<Case> loadCases() {
       if (at != std::string::npos && line[0] != '#') {
         b.terminator = line.substr(at + 3);
         b.hasBody = true;
-        for (std::string body; std::getline(in, body) && ++lineNumber && body != b.terminator;)
-          b.lines.push_back(body);
+        for (std::string body; std::getline(in, body) && ++lineNumber && body != b.terminator;) b.lines.push_back(body);
       }
       if (line.rfind("=== ", 0) == 0) {
         if (!cases.empty() && cases.back().file == files.size()) cases.back().end = file.blocks.size();
@@ -261,10 +261,14 @@ TEST_P(Cases, GiveTheExpectedResults) {
       for (std::size_t k = i + 1; k < c.end; k++) {
         std::vector<std::string> e = tokens(file.blocks[k].head);
         if (e.empty()) continue;
-        if (e[0] == "exit") exitValue = std::stoi(e[1]);
-        else if (e[0] == "stdout") out = bodyOf(file.blocks[k]);
-        else if (e[0] == "stderr") err = bodyOf(file.blocks[k]);
-        else if (e[0] != "expect" && e[0] != "absent" && e[0][0] != '#') break;
+        if (e[0] == "exit")
+          exitValue = std::stoi(e[1]);
+        else if (e[0] == "stdout")
+          out = bodyOf(file.blocks[k]);
+        else if (e[0] == "stderr")
+          err = bodyOf(file.blocks[k]);
+        else if (e[0] != "expect" && e[0] != "absent" && e[0][0] != '#')
+          break;
       }
       EXPECT_EQ(result.status, exitValue) << where << "\n" << result.out << result.err;
       EXPECT_EQ(result.out, out) << where;

@@ -69,7 +69,8 @@ TEST(Golden, ExamplesDotFilesInEveryForm) {
 TEST(Golden, EveryRealInstanceInBothModes) {
   test::ScratchDir dir;
   fs::copy(test::instancesDir(), dir.file("instances"), fs::copy_options::recursive);
-  ASSERT_EQ(test::run("/bin/sh", {"-c", "find instances -name '*.xz' -exec xz -d {} +"}, {.cwd = dir.path()}).status, 0);
+  ASSERT_EQ(test::run("/bin/sh", {"-c", "find instances -name '*.xz' -exec xz -d {} +"}, {.cwd = dir.path()}).status,
+            0);
   for (const char *mode : {"run", "run-pre"}) {
     std::vector<std::string> args{"instances"};
     if (std::string(mode) == "run-pre") args.insert(args.begin(), "-pre");

@@ -89,7 +89,8 @@ TEST(System, ExtremeShapes) {
   }
   std::string vars;
   for (int v = 1; v <= 100000; v++) vars += std::to_string(v) + " ";
-  test::writeFile(dir.file("universals.qdimacs"), "p cnf 100001 1\na " + vars + "0\ne 100001 0\n" + vars + "100001 0\n");
+  test::writeFile(dir.file("universals.qdimacs"),
+                  "p cnf 100001 1\na " + vars + "0\ne 100001 0\n" + vars + "100001 0\n");
   test::RunResult r = runLimited({dir.file("universals.qdimacs")});
   std::size_t at = r.out.find("D-Components: ") + 14;
   std::string d = r.out.substr(at, r.out.find('\n', at) - at);

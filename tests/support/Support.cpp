@@ -161,7 +161,8 @@ void expectGraphvizReads(const std::string &dotFile) {
     return;
   }
   bool small = fs::file_size(dotFile) < 300000;
-  RunResult r = small ? run("/usr/bin/dot", {"-Tsvg", "-o", "/dev/null", dotFile}) : run("/usr/bin/gc", {"-n", dotFile});
+  RunResult r =
+      small ? run("/usr/bin/dot", {"-Tsvg", "-o", "/dev/null", dotFile}) : run("/usr/bin/gc", {"-n", dotFile});
   EXPECT_EQ(r.status, 0) << dotFile << "\n" << r.err;
   EXPECT_EQ(r.err, "") << dotFile;
 }

@@ -150,7 +150,7 @@ TEST(Invariants, HoldOnGeneratedFormulas) {
                         });
     if (!universalOnly) {
       QbFormulaNormalize_forAllReduction(f);
-      QbfTree *t = QbfTree_new(f, 1);
+      QbfTree *t = QbfTree_new(f);
       checkTree(t, f, text);
       QbfTree_delete(t);
       built++;
