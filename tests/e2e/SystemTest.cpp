@@ -68,6 +68,20 @@ TEST(System, ChildrenKilledWhileTheyRun) {
   EXPECT_NE(r.out.find("[CRASH]\n2.Processing \"./zz.qdimacs\""), std::string::npos) << "the walk goes on";
 }
 
+TEST(System, AChildThatCannotBeStartedIsSaidOnStandardError) {
+  if (!test::canDropPrivileges()) GTEST_SKIP() << "a limit of processes binds only users other than root";
+  test::ScratchDir dir;
+  test::writeFile(dir.file("a.qdimacs"), "p cnf 1 1\n1 0\n");
+  test::openUp(dir.path());
+  test::RunResult r = test::runTarnu({"."}, {.cwd = dir.path(), .unprivileged = true, .processes = 1});
+  EXPECT_EQ(r.status, 1) << "the instance counts";
+  EXPECT_EQ(test::mask(r.out), "Tarnu v0.1 (revision 80, compiled DATE)\n");
+  EXPECT_EQ(r.err, "tarnu: ./a.qdimacs: cannot start a process: Resource temporarily unavailable\n");
+  r = test::runTarnu({"a.qdimacs"}, {.cwd = dir.path(), .unprivileged = true, .processes = 1});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "tarnu: a.qdimacs: cannot start a process: Resource temporarily unavailable\n");
+}
+
 TEST(System, TooLittleMemoryEndsThroughTheAbnormalExit) {
   if (test::sanitized()) GTEST_SKIP() << "the sanitizers need more address space than the limit";
   test::ScratchDir dir;

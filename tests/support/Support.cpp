@@ -68,6 +68,10 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
       rlimit limit{options.memory, options.memory};
       setrlimit(RLIMIT_AS, &limit);
     }
+    if (options.processes) {
+      rlimit limit{options.processes, options.processes};
+      setrlimit(RLIMIT_NPROC, &limit);
+    }
     if (options.unprivileged && geteuid() == 0 && (setgid(NOBODY) != 0 || setuid(NOBODY) != 0)) _exit(124);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(125);
     std::vector<char *> argv{const_cast<char *>(program.c_str())};

@@ -38,6 +38,7 @@ struct RunOptions {
   std::string input;             // standard input
   bool unprivileged = false;     // as "nobody" when the tests run as root
   unsigned long long memory = 0; // address space limit in bytes, 0: none
+  unsigned long processes = 0;   // limit of processes of the user, 0: none
   std::function<void(int pid)> whileRunning;
 };
 
