@@ -44,11 +44,14 @@ TEST(Arena, KeepsItsContract) {
 
   // Every slot busy: still a block, fresh, outside the table.
   std::vector<Loan> all;
-  for (int i = 0; i < MEMORY_SLOTS + 1; i++) all.push_back(borrow(8));
-  EXPECT_EQ(all.back().slot, -1);
-  EXPECT_EQ(all.back().fresh, 1);
-  std::free(all.back().block);
-  all.pop_back();
+  Loan outside{};
+  for (int i = 0; i <= MEMORY_SLOTS && outside.slot >= 0; i++) {
+    Loan loan = borrow(8);
+    (loan.slot < 0 ? outside : all.emplace_back()) = loan;
+  }
+  ASSERT_EQ(outside.slot, -1) << "a full table lends outside it";
+  EXPECT_EQ(outside.fresh, 1);
+  std::free(outside.block);
   EXPECT_EQ(std::set<void *>({all.front().block, all[all.size() / 2].block, all.back().block}).size(), 3u);
   Memory_flush();
   EXPECT_EQ(borrow(8).fresh, 1) << "flushing gives every block back";
