@@ -10,8 +10,12 @@
 //   bit  3    "-pre" (normalisation to a fixpoint instead of forall reduction)
 //   bits 4-5  3: the reader starts with a small line capacity (64, or 2
 //             with bit 7), so that it restarts with doubled capacity, a path
-//             that inputs of a few KiB never reach otherwise; 0 to 2: the
-//             program's own capacity, INITIAL_LINE_BUFSIZE
+//             that inputs of a few KiB never reach otherwise; 1 and 2: the
+//             text is written compressed, with gzip or xz (1, bit 7 off or
+//             on) or with bzip2 or zstd (2), so that the decoders run on
+//             every text the fuzzer makes; 0: the bytes are written as they
+//             are (the decoders also run on them when they begin with a
+//             magic number, mostly to find them damaged)
 //   bit  6    first run the directory walk's size probe on the file, and
 //             check it against the problem line the reader accepted
 //   bit  7    see bits 4-5
@@ -50,6 +54,11 @@
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+
+#include <bzlib.h>
+#include <lzma.h>
+#include <zlib.h>
+#include <zstd.h>
 
 #include "formula/QbFormula.h"
 #include "qdimacs/Qdimacs.h"
@@ -135,6 +144,40 @@ void writeFile(const std::string &path, const uint8_t *data, size_t size) {
   if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) fail("cannot write", path);
 }
 
+// The text compressed in the format of the options (see the top).
+std::string compressed(const uint8_t *data, size_t size, int format) {
+  std::string out(size + size / 2 + 1024, '\0');
+  auto *to = reinterpret_cast<uint8_t *>(out.data());
+  size_t length = out.size();
+  bool ok = false;
+  if (format == 0) { // gzip
+    z_stream z{};
+    ok = deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    z.next_in = const_cast<uint8_t *>(data);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = to;
+    z.avail_out = static_cast<uInt>(length);
+    ok = ok && deflate(&z, Z_FINISH) == Z_STREAM_END;
+    length = z.total_out;
+    deflateEnd(&z);
+  } else if (format == 1) { // xz
+    size_t at = 0;
+    ok = lzma_easy_buffer_encode(1, LZMA_CHECK_CRC64, nullptr, data, size, to, &at, length) == LZMA_OK;
+    length = at;
+  } else if (format == 2) { // bzip2
+    unsigned at = static_cast<unsigned>(length);
+    ok = BZ2_bzBuffToBuffCompress(out.data(), &at, reinterpret_cast<char *>(const_cast<uint8_t *>(data)),
+                                  static_cast<unsigned>(size), 1, 0, 0) == BZ_OK;
+    length = at;
+  } else { // zstd
+    length = ZSTD_compress(to, length, data, size, 1);
+    ok = !ZSTD_isError(length);
+  }
+  if (!ok) fail("cannot compress the input");
+  out.resize(length);
+  return out;
+}
+
 // The DOT file must be complete: the graph's opening line, its closing line,
 // and balanced braces (edge lists and record labels both use them).
 void checkDotFile() {
@@ -191,7 +234,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return -1; // not added to the corpus
   }
   runs++;
-  writeFile(inputPath, data, size);
+  if (int mode = (options >> 4) & 3; mode == 1 || mode == 2) {
+    std::string packed = compressed(data, size, 2 * (mode - 1) + (options >> 7));
+    writeFile(inputPath, reinterpret_cast<const uint8_t *>(packed.data()), packed.size());
+  } else {
+    writeFile(inputPath, data, size);
+  }
   unlink(dotPath.c_str());
 
   // The state a freshly forked instance child starts with. (The list pool,

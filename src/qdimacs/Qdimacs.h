@@ -1,7 +1,8 @@
 #pragma once
 // Qdimacs: the QDIMACS reader and the instance driver.
 //
-// The reader turns one QDIMACS 1.1 file into a finalized formula. It is line
+// The reader turns one QDIMACS 1.1 file, plain or compressed (gzip, xz,
+// lzma, bzip2, zstd), into a finalized formula. It is line
 // oriented and lenient: repeated literals are dropped, tautologies left out,
 // an empty clause recorded in the run outcome. Any white space separates
 // tokens; a number reads as "%i" does (decimal, octal with a leading 0,
@@ -10,7 +11,8 @@
 // read them, and a line that reaches the limit makes the reader start over
 // with the limit doubled. Input that cannot be read sensibly (bad problem
 // line, numbers that do not fit, variables above MAX_VARIABLE, a file that
-// cannot be opened) is a parse error with a short reason.
+// cannot be opened, a compressed stream that is damaged) is a parse error
+// with a short reason.
 //
 // The driver runs every instance in a child process of its own, one after
 // the other: one file, or every QDIMACS file of a directory tree, depth
@@ -46,3 +48,8 @@ using InstanceCallback = int (*)(QbFormula *formula);
 // decoded outcome of the one instance (1, 252, 30, -5, or -1 when no child
 // could be run), mode 2 the number of instances run, any other mode -2.
 int Qdimacs_processInstancesInPath(const char *path, InstanceCallback callback);
+
+// After the run's last line on standard output: one line on standard error
+// counting how the instances ended and what the walk skipped. Directory mode
+// always; file mode only when the instance did not end well.
+void Qdimacs_reportToStandardError();

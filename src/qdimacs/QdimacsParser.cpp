@@ -1,4 +1,5 @@
-// Qdimacs reader. The file is read in large blocks and cut into lines exactly
+// Qdimacs reader. The file's text (decompressed when the file is compressed,
+// see InputFile.h) is read in large blocks and cut into lines exactly
 // as a line reader with a limit of LINE_BUFSIZE - 1 characters cuts it: a
 // line longer than the limit arrives in pieces, and the text of a piece ends
 // at its first NUL byte. A piece that reaches the limit with no NUL in it is
@@ -22,6 +23,7 @@
 #include <algorithm>
 
 #include "formula/QbFormula.h"
+#include "qdimacs/InputFile.h"
 #include "run/IOutils.h"
 #include "run/RunStatus.h"
 #include "run/Statistics.h"
@@ -56,18 +58,13 @@ inline const char *skipToken(const char *p, const char *end) {
   return p;
 }
 
-// Lines of a file descriptor, cut as described at the top of the file.
+// Lines of an input file's text, cut as described at the top of the file.
 class LineReader {
 public:
-  LineReader(int fd, int site) : fd_(fd), buffer_(site, MODULE) {
+  LineReader(InputFile &input, int site) : input_(input), buffer_(site, MODULE) {
     // A small file needs no large buffer (most instances of a benchmark
     // directory are small); the buffer grows when a line needs more.
-    struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_size >= 0 && static_cast<std::size_t>(st.st_size) < BLOCK_BYTES)
-      firstBlock_ = std::max(SMALL_BLOCK_BYTES, static_cast<std::size_t>(st.st_size) + 1);
-  }
-  ~LineReader() {
-    if (fd_ >= 0) close(fd_);
+    if (std::size_t size = input.plainSize(); size < BLOCK_BYTES) firstBlock_ = std::max(SMALL_BLOCK_BYTES, size + 1);
   }
   LineReader(const LineReader &) = delete;
   LineReader &operator=(const LineReader &) = delete;
@@ -91,8 +88,10 @@ public:
       refill(limit);
     }
   }
-  bool failed() const { return readErrno_ != 0; }
-  int readErrno() const { return readErrno_; }
+  bool failed() const { return failed_; }
+  // After a failure: the decoder's reason, or null for a read error.
+  const char *decodeError() const { return input_.decodeError(); }
+  int readErrno() const { return input_.readErrno(); }
 
 private:
   bool take(std::size_t n, const char *&line, std::size_t &length) {
@@ -115,26 +114,22 @@ private:
       if (grown > limit + BLOCK_BYTES) grown = limit + BLOCK_BYTES;
       buffer_.growUninitialized(grown);
     }
-    for (;;) {
-      ssize_t got = read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-      if (got > 0) {
-        end_ += static_cast<std::size_t>(got);
-        return;
-      }
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) readErrno_ = errno;
-      atEnd_ = true;
+    long got = input_.read(buffer_.data() + end_, buffer_.size() - end_);
+    if (got > 0) {
+      end_ += static_cast<std::size_t>(got);
       return;
     }
+    failed_ = got < 0;
+    atEnd_ = true;
   }
 
-  int fd_;
+  InputFile &input_;
   std::size_t firstBlock_ = BLOCK_BYTES;
   CheckedArray<char> buffer_;
   std::size_t begin_ = 0, end_ = 0;
   std::size_t scanned_ = 0; // bytes after begin_ known to hold no newline
   bool atEnd_ = false;
-  int readErrno_ = 0;
+  bool failed_ = false;
 };
 
 enum class Number { Ok, NotInt, Overflow };
@@ -239,11 +234,20 @@ public:
       setParseError("cannot open the file: %s", std::strerror(errno));
       return Attempt::Error;
     }
-    LineReader reader(fd, SITE_LINE_BUFFER);
+    InputFile input(fd, path_);
+    LineReader reader(input, SITE_LINE_BUFFER);
     reader_ = &reader;
     limit_ = static_cast<std::size_t>(LINE_BUFSIZE < 2 ? 2 : LINE_BUFSIZE) - 1;
     Attempt outcome = readAll();
     reader_ = nullptr;
+    // A compressed file read only in part (no problem line, a parse error)
+    // may be damaged further on; then that is what is wrong with it, and its
+    // text so far may well be garbage.
+    if ((outcome == Attempt::NoHeader || outcome == Attempt::Error) && input.compressed())
+      if (const char *reason = damage(input)) {
+        setParseError("%s", reason);
+        outcome = Attempt::Error;
+      }
     if (outcome == Attempt::Done) {
       lits_.release();
       seen_.release();
@@ -255,6 +259,15 @@ public:
   }
 
   long tooLongLine() const { return lineNumber_; }
+
+  // Reads the rest of the file: the decoder's reason if it is damaged.
+  static const char *damage(InputFile &input) {
+    char rest[1 << 16];
+    long got;
+    while ((got = input.read(rest, sizeof rest)) > 0) {
+    }
+    return got < 0 ? input.decodeError() : nullptr;
+  }
 
 private:
   enum class Read { Line, End, TooLong, Failed };
@@ -278,7 +291,11 @@ private:
       return false;
     }
     if (read == Read::Failed) {
-      setParseError("line %ld: cannot read the file: %s", lineNumber_, std::strerror(reader_->readErrno()));
+      // What was read of a file that cannot be read whole makes no formula.
+      if (const char *reason = reader_->decodeError())
+        setParseError("%s", reason);
+      else
+        setParseError("line %ld: cannot read the file: %s", lineNumber_, std::strerror(reader_->readErrno()));
       stop = Attempt::Error;
       return false;
     }
@@ -548,7 +565,8 @@ QbFormula *Qdimacs_parseFile(const char *path) {
 int Qdimacs_probeInstanceSize(const char *path) {
   int fd = IOutils_openInputFile(path);
   if (fd < 0) return 0;
-  LineReader reader(fd, SITE_PROBE_LINE_BUFFER);
+  InputFile input(fd, path);
+  LineReader reader(input, SITE_PROBE_LINE_BUFFER);
   const std::size_t limit = static_cast<std::size_t>(LINE_BUFSIZE < 2 ? 2 : LINE_BUFSIZE) - 1;
   const char *line = nullptr;
   std::size_t length = 0;

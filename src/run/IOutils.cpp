@@ -6,6 +6,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,15 +16,22 @@ namespace {
 constexpr int SITE_DOT_NAME = 52;
 constexpr const char *NOT_REGULAR = "not a regular file";
 
-bool endsWithFirst(const char *name, const char *suffix) {
-  const char *at = std::strstr(name, suffix);
-  return at && std::strlen(at) == std::strlen(suffix);
+// Only the first occurrence of the suffix is looked at.
+bool endsWithFirst(std::string_view name, std::string_view suffix) {
+  std::size_t at = name.find(suffix);
+  return at != std::string_view::npos && at + suffix.size() == name.size();
 }
 } // namespace
 
 int IOutils_hasDimacsExtension(const char *name) {
-  if (endsWithFirst(name, ".qdimacs")) return 1;
-  return endsWithFirst(name, ".qcnf") ? 1 : 0;
+  // A compression suffix is looked past: the rule applies to what is before.
+  std::string_view text(name);
+  for (std::string_view suffix : {".gz", ".xz", ".lzma", ".bz2", ".zst"})
+    if (text.ends_with(suffix)) {
+      text.remove_suffix(suffix.size());
+      break;
+    }
+  return endsWithFirst(text, ".qdimacs") || endsWithFirst(text, ".qcnf") ? 1 : 0;
 }
 
 int IOutils_isDimacsFile(const char *path) {
@@ -40,6 +48,24 @@ int IOutils_isDirectory(const char *path) {
   if (!dir) return 0;
   closedir(dir);
   return 1;
+}
+
+const char *IOutils_whyNotProcessed(const char *path) {
+  struct stat st;
+  if (stat(path, &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) {
+    DIR *dir = opendir(path);
+    if (!dir) return std::strerror(errno);
+    closedir(dir);
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) return NOT_REGULAR;
+  if (!IOutils_hasDimacsExtension(path))
+    return "not a QDIMACS file name (.qdimacs or .qcnf, optionally .gz .xz .lzma .bz2 .zst)";
+  int fd = IOutils_openInputFile(path);
+  if (fd < 0) return std::strerror(errno);
+  close(fd);
+  return nullptr;
 }
 
 int IOutils_openRegularFile(const char *path, int flags, const char **reason) {

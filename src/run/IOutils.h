@@ -5,13 +5,18 @@
 #include <cstdio>
 
 // 1 when the name's first ".qdimacs" or, failing that, its first ".qcnf"
-// ends the name; case matters.
+// ends the name, or ends it but for one of the compression suffixes ".gz",
+// ".xz", ".lzma", ".bz2" and ".zst"; case matters.
 int IOutils_hasDimacsExtension(const char *name);
 // 1 for a regular file that opens for reading and whose path has a QDIMACS
 // extension; never for a directory, a FIFO or a device.
 int IOutils_isDimacsFile(const char *path);
 // 1 for every path that opens as a directory.
 int IOutils_isDirectory(const char *path);
+// Why a path is neither (for the line on standard error): "No such file or
+// directory", "Permission denied", "not a QDIMACS file name (...)", "not a
+// regular file"; null when it is one.
+const char *IOutils_whyNotProcessed(const char *path);
 
 // Opens a file with the flags (O_RDONLY, or O_WRONLY | O_CREAT with mode
 // 0644; add O_NOFOLLOW to refuse a symbolic link) only if it is, or becomes,

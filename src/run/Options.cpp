@@ -88,6 +88,7 @@ void printHelp() {
       "  -version, to print version and copyrights.",
       "\n [2] A mandatory DIR or FILE path:\n",
       "  FILE,   the full name (possibly with a path) of a QDIMACS file.",
+      "          It may be compressed: .gz, .xz, .lzma, .bz2 or .zst after the name.",
       "  DIR,    the root of a directory subtree which is to be recursively visited.",
       "          Each QDIMACS file encountered during the visit is processed.\n",
       "Contact:",
@@ -111,11 +112,17 @@ int Options_parseCommandLine(int argc, char **argv) {
     if (arg[0] != '-') {
       if (pathSeen) {
         error = true;
+        std::fprintf(stderr, "tarnu: second path '%s'\n", arg);
       } else {
         bool isFile = IOutils_isDimacsFile(arg) != 0;
-        if (!isFile && !IOutils_isDirectory(arg)) return EXIT_IO_ERROR;
+        if (!isFile && !IOutils_isDirectory(arg)) {
+          const char *reason = IOutils_whyNotProcessed(arg);
+          std::fprintf(stderr, "tarnu: %s: %s\n", arg, reason ? reason : "cannot be read");
+          return EXIT_IO_ERROR;
+        }
         if (i < argc - 2) {
           error = true;
+          std::fprintf(stderr, "tarnu: unexpected argument '%s'\n", argv[i + 1]);
         } else {
           Options_dirName = arg;
           Options_hasDirName = true;
@@ -123,7 +130,9 @@ int Options_parseCommandLine(int argc, char **argv) {
           pathSeen = true;
         }
       }
-    } else if (!pathSeen) {
+    } else if (pathSeen) {
+      std::fprintf(stderr, "tarnu: '%s' after the path is ignored\n", arg);
+    } else {
       const Option *match = nullptr;
       for (const Option &option : OPTIONS)
         if (std::strcmp(arg, option.text) == 0) {
@@ -132,6 +141,7 @@ int Options_parseCommandLine(int argc, char **argv) {
         }
       if (!match) {
         error = true;
+        std::fprintf(stderr, "tarnu: unknown option '%s'\n", arg);
       } else if (!apply(match->effect)) {
         printVersion();
         return EXIT_EARLY_STOP;

@@ -21,6 +21,8 @@ int main(int argc, char **argv) {
   Memory_init();
   int result = Qdimacs_processInstancesInPath(Options_getDirName(), mainProcessingProcedure);
   std::printf("\n");
+  std::fflush(stdout);
+  Qdimacs_reportToStandardError();
   Memory_quit();
   return result;
 }

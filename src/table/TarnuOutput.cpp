@@ -705,7 +705,43 @@ bool beginsRun(std::string_view text, std::size_t at) {
 }
 } // namespace
 
-TarnuTable TarnuOutput_read(std::string_view text) {
+namespace {
+// A line Tarnu writes on standard error, from its start to its line break:
+// what a capture of both outputs (2>&1) holds besides the run.
+bool isDiagnostic(std::string_view line) {
+  constexpr std::string_view PREFIX = "tarnu: ";
+  if (!line.starts_with(PREFIX)) return false;
+  line.remove_prefix(PREFIX.size());
+  line.remove_suffix(1);
+  auto quoted = [&](std::string_view start, std::string_view end) {
+    return line.starts_with(start) && line.ends_with(end) && line.size() >= start.size() + end.size();
+  };
+  static constexpr std::string_view REASONS[] = {
+      ": No such file or directory", ": Permission denied", ": not a regular file", ": not a directory",
+      ": not a QDIMACS file name (.qdimacs or .qcnf, optionally .gz .xz .lzma .bz2 .zst)"};
+  for (std::string_view reason : REASONS)
+    if (line.ends_with(reason)) return true;
+  return (line.find(" instances: ") != std::string_view::npos && line.ends_with(" unreadable directories")) ||
+         line.find(": cannot start a process: ") != std::string_view::npos || quoted("unknown option '", "'") ||
+         quoted("second path '", "'") || quoted("unexpected argument '", "'") ||
+         quoted("'", "' after the path is ignored");
+}
+
+// The text without the lines of standard error.
+std::string withoutDiagnostics(std::string_view text) {
+  std::string kept;
+  kept.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+    std::string_view line = text.substr(at, end - at);
+    if (!(line.ends_with('\n') && isDiagnostic(line))) kept.append(line);
+    at = end;
+  }
+  return kept;
+}
+
+TarnuTable readRuns(std::string_view text) {
   // The first run may begin with the help text, whose first line holds the banner too.
   std::size_t first = 0;
   if (text.substr(0, HELP_START.size()) == HELP_START) {
@@ -734,3 +770,6 @@ TarnuTable TarnuOutput_read(std::string_view text) {
   }
   return all;
 }
+} // namespace
+
+TarnuTable TarnuOutput_read(std::string_view text) { return readRuns(withoutDiagnostics(text)); }

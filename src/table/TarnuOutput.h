@@ -56,5 +56,6 @@ struct TarnuTable {
 
 // Reads a whole capture of Tarnu's standard output: one run, or several runs
 // one after the other (each begins with its banner at the start of a line,
-// right after the closing line break of the run before).
+// right after the closing line break of the run before). Lines of Tarnu's
+// standard error in the capture (2>&1) are left out.
 TarnuTable TarnuOutput_read(std::string_view text);

@@ -76,10 +76,13 @@ TEST(System, AChildThatCannotBeStartedIsSaidOnStandardError) {
   test::RunResult r = test::runTarnu({"."}, {.cwd = dir.path(), .unprivileged = true, .processes = 1});
   EXPECT_EQ(r.status, 1) << "the instance counts";
   EXPECT_EQ(test::mask(r.out), "Tarnu v0.1 (revision 80, compiled DATE)\n");
-  EXPECT_EQ(r.err, "tarnu: ./a.qdimacs: cannot start a process: Resource temporarily unavailable\n");
+  const std::string summary = "tarnu: 1 instances: 0 ok, 0 parse errors, 0 without a problem line, 1 abnormal exits, "
+                              "0 timeouts, 0 crashes; skipped: 0 symbolic links, 0 special files, 0 unreadable "
+                              "directories\n";
+  EXPECT_EQ(r.err, "tarnu: ./a.qdimacs: cannot start a process: Resource temporarily unavailable\n" + summary);
   r = test::runTarnu({"a.qdimacs"}, {.cwd = dir.path(), .unprivileged = true, .processes = 1});
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, "tarnu: a.qdimacs: cannot start a process: Resource temporarily unavailable\n");
+  EXPECT_EQ(r.err, "tarnu: a.qdimacs: cannot start a process: Resource temporarily unavailable\n" + summary);
 }
 
 TEST(System, TooLittleMemoryEndsThroughTheAbnormalExit) {

@@ -1,0 +1,411 @@
+// InputFile: format detection, the plain reader and the four decoders. The
+// libraries handle one member (gzip member, xz or lzma stream, bzip2 stream,
+// zstd frame) at a time; what lies between members (another member, padding,
+// garbage, the end of the file) is decided here, so that every error can be
+// told as corrupt data, a file cut short or trailing garbage.
+
+#include "qdimacs/InputFile.h"
+
+#include <bzlib.h>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <lzma.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+#include <zstd.h>
+#include <zstd_errors.h>
+
+#include "storage/AbnormalExit.h"
+
+namespace {
+constexpr const char *MODULE = "Qdimacs";
+constexpr int SITE_GZIP = 601;
+constexpr int SITE_XZ = 602; // xz and lzma
+constexpr int SITE_BZIP2 = 603;
+constexpr int SITE_ZSTD = 604;
+constexpr int SITE_INPUT_BUFFER = 605;
+
+// The input block: large enough that the libraries run long between two
+// reads, small next to their own state. A small file gets a block its size.
+constexpr std::size_t INPUT_BYTES = std::size_t{128} << 10;
+constexpr std::size_t SMALL_INPUT_BYTES = std::size_t{4} << 10;
+// The longest magic number (xz).
+constexpr std::size_t MAX_MAGIC = 6;
+
+constexpr unsigned char GZIP_MAGIC[] = {0x1f, 0x8b};
+constexpr unsigned char XZ_MAGIC[] = {0xfd, 0x37, 0x7a, 0x58, 0x5a, 0x00};
+constexpr unsigned char BZIP2_MAGIC[] = {0x42, 0x5a, 0x68}; // "BZh", then the block size '1'..'9'
+constexpr unsigned char ZSTD_MAGIC[] = {0x28, 0xb5, 0x2f, 0xfd};
+constexpr unsigned char ZSTD_SKIPPABLE_MAGIC[] = {0x50, 0x2a, 0x4d, 0x18}; // low 4 bits of the first byte free
+
+// Indexed by InputFile::Format.
+constexpr const char *FORMAT_NAMES[] = {"plain", "gzip", "xz", "lzma", "bzip2", "zstd"};
+// Indexed by InputFile::Format, then InputFile::Fault.
+constexpr const char *REASONS[][3] = {
+    {nullptr, nullptr, nullptr},
+    {"gzip: compressed data is corrupt", "gzip: unexpected end of file", "gzip: trailing garbage"},
+    {"xz: compressed data is corrupt", "xz: unexpected end of file", "xz: trailing garbage"},
+    {"lzma: compressed data is corrupt", "lzma: unexpected end of file", "lzma: trailing garbage"},
+    {"bzip2: compressed data is corrupt", "bzip2: unexpected end of file", "bzip2: trailing garbage"},
+    {"zstd: compressed data is corrupt", "zstd: unexpected end of file", "zstd: trailing garbage"},
+};
+
+// Whether the have bytes agree with the start of the magic number (all of it
+// when have reaches its length); firstMask leaves bits of the first byte free.
+bool agrees(const unsigned char *bytes, std::size_t have, const unsigned char *magic, std::size_t length,
+            unsigned char firstMask = 0xff) {
+  for (std::size_t i = 0; i < have && i < length; i++)
+    if ((i == 0 ? bytes[i] & firstMask : bytes[i]) != magic[i]) return false;
+  return true;
+}
+
+bool endsWith(const char *text, const char *suffix) {
+  std::size_t length = std::strlen(text), suffixLength = std::strlen(suffix);
+  return length >= suffixLength && std::memcmp(text + length - suffixLength, suffix, suffixLength) == 0;
+}
+} // namespace
+
+// The library state of the one format the file has; all bits zero is the
+// initial state of each (LZMA_STREAM_INIT included).
+struct InputFile::Codec {
+  z_stream gzip;
+  bool gzipOpen;
+  lzma_stream lzma; // xz and lzma
+  bz_stream bzip2;
+  bool bzip2Open;
+  ZSTD_DStream *zstd;
+};
+
+InputFile::InputFile(int fd, const char *path) : fd_(fd), input_(SITE_INPUT_BUFFER, MODULE) {
+  std::size_t block = INPUT_BYTES;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_size >= 0) fileSize_ = static_cast<std::size_t>(st.st_size);
+  if (fileSize_ < INPUT_BYTES) block = fileSize_ < SMALL_INPUT_BYTES ? SMALL_INPUT_BYTES : fileSize_;
+  input_.growUninitialized(block);
+  // The first block tells the format: one read, unless it gave fewer bytes
+  // than a magic number and the file goes on.
+  while (end_ < MAX_MAGIC && !eof_) {
+    std::size_t got = 0;
+    if (!readSome(input_.data() + end_, input_.size() - end_, got)) return;
+    end_ += got;
+  }
+  const unsigned char *first = input_.data();
+  constexpr Format MAGIC_FORMATS[] = {Format::Gzip, Format::Xz, Format::Bzip2, Format::Zstd};
+  for (Format format : MAGIC_FORMATS) {
+    if (end_ >= magicLength(format) && agreesWithMagic(format, first, magicLength(format))) {
+      format_ = format;
+      break;
+    }
+  }
+  if (format_ == Format::Plain && path && endsWith(path, ".lzma")) format_ = Format::Lzma;
+  if (format_ == Format::Plain) return;
+
+  int site = format_ == Format::Gzip    ? SITE_GZIP
+             : format_ == Format::Bzip2 ? SITE_BZIP2
+             : format_ == Format::Zstd  ? SITE_ZSTD
+                                        : SITE_XZ;
+  codec_ = new (checkedMalloc(sizeof(Codec), site, MODULE)) Codec{};
+}
+
+InputFile::~InputFile() {
+  if (codec_) {
+    if (codec_->gzipOpen) inflateEnd(&codec_->gzip);
+    lzma_end(&codec_->lzma);
+    if (codec_->bzip2Open) BZ2_bzDecompressEnd(&codec_->bzip2);
+    ZSTD_freeDStream(codec_->zstd);
+    codec_->~Codec();
+    std::free(codec_);
+  }
+  if (fd_ >= 0) close(fd_);
+}
+
+const char *InputFile::format() const { return FORMAT_NAMES[static_cast<int>(format_)]; }
+
+long InputFile::read(char *buffer, std::size_t n) {
+  if (failed_) return -1;
+  if (n > LONG_MAX) n = LONG_MAX;
+  std::size_t got = format_ == Format::Plain ? readPlain(buffer, n) : decode(buffer, n);
+  if (got > 0) return static_cast<long>(got);
+  return failed_ ? -1 : 0;
+}
+
+std::size_t InputFile::magicLength(Format format) {
+  switch (format) {
+  case Format::Gzip: return sizeof GZIP_MAGIC;
+  case Format::Xz: return sizeof XZ_MAGIC;
+  case Format::Bzip2: return sizeof BZIP2_MAGIC + 1;
+  case Format::Zstd: return sizeof ZSTD_MAGIC;
+  default: return 0;
+  }
+}
+
+bool InputFile::agreesWithMagic(Format format, const unsigned char *bytes, std::size_t have) {
+  switch (format) {
+  case Format::Gzip: return agrees(bytes, have, GZIP_MAGIC, sizeof GZIP_MAGIC);
+  case Format::Xz: return agrees(bytes, have, XZ_MAGIC, sizeof XZ_MAGIC);
+  case Format::Bzip2:
+    return agrees(bytes, have, BZIP2_MAGIC, sizeof BZIP2_MAGIC) && (have < 4 || (bytes[3] >= '1' && bytes[3] <= '9'));
+  case Format::Zstd:
+    return agrees(bytes, have, ZSTD_MAGIC, sizeof ZSTD_MAGIC) ||
+           agrees(bytes, have, ZSTD_SKIPPABLE_MAGIC, sizeof ZSTD_SKIPPABLE_MAGIC, 0xf0);
+  default: return false;
+  }
+}
+
+// Plain text: the first block, then the descriptor straight into the buffer.
+std::size_t InputFile::readPlain(char *buffer, std::size_t n) {
+  if (begin_ < end_) {
+    std::size_t count = end_ - begin_ < n ? end_ - begin_ : n;
+    std::memcpy(buffer, input_.data() + begin_, count);
+    begin_ += count;
+    if (begin_ == end_) input_.release();
+    return count;
+  }
+  std::size_t got = 0;
+  if (!eof_) readSome(reinterpret_cast<unsigned char *>(buffer), n, got);
+  return got;
+}
+
+// Decodes until the buffer is full, the text ends or an error comes.
+std::size_t InputFile::decode(char *buffer, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n && !failed_ && !ended_) {
+    if (betweenMembers_) {
+      switch (nextMember()) {
+      case Next::Member: startMember(); break;
+      case Next::End: ended_ = true; continue;
+      case Next::Garbage: fail(Fault::Garbage); continue;
+      case Next::Truncated: fail(Fault::Truncated); continue;
+      case Next::Failed: continue;
+      }
+    }
+    if (begin_ == end_ && !eof_ && !refill()) break;
+    std::size_t before = begin_, produced = 0;
+    Step outcome = step(buffer + done, n - done, produced);
+    done += produced;
+    if (outcome == Step::MemberEnd) {
+      endMember();
+    } else if (outcome == Step::Corrupt) {
+      fail(Fault::Corrupt);
+    } else if (produced == 0 && begin_ == before) {
+      // A decoder that neither reads nor writes wants input the file no
+      // longer has (the other case cannot happen, but must not loop).
+      fail(begin_ == end_ && eof_ ? Fault::Truncated : Fault::Corrupt);
+    }
+  }
+  return done;
+}
+
+InputFile::Step InputFile::step(char *buffer, std::size_t n, std::size_t &produced) {
+  switch (format_) {
+  case Format::Gzip: return stepGzip(buffer, n, produced);
+  case Format::Xz:
+  case Format::Lzma: return stepLzma(buffer, n, produced);
+  case Format::Bzip2: return stepBzip2(buffer, n, produced);
+  case Format::Zstd: return stepZstd(buffer, n, produced);
+  default: return Step::Corrupt;
+  }
+}
+
+InputFile::Step InputFile::stepGzip(char *buffer, std::size_t n, std::size_t &produced) {
+  z_stream &z = codec_->gzip;
+  uInt room = n < UINT_MAX ? static_cast<uInt>(n) : UINT_MAX;
+  z.next_in = input_.data() + begin_;
+  z.avail_in = static_cast<uInt>(end_ - begin_);
+  z.next_out = reinterpret_cast<Bytef *>(buffer);
+  z.avail_out = room;
+  int status = inflate(&z, Z_NO_FLUSH);
+  begin_ = end_ - z.avail_in;
+  produced = room - z.avail_out;
+  switch (status) {
+  case Z_OK:
+  case Z_BUF_ERROR: return Step::Going; // no progress: input is wanted
+  case Z_STREAM_END: return Step::MemberEnd;
+  case Z_MEM_ERROR: abnormalExit(ERR_NO_MEMORY, SITE_GZIP, MODULE);
+  default: return Step::Corrupt;
+  }
+}
+
+InputFile::Step InputFile::stepLzma(char *buffer, std::size_t n, std::size_t &produced) {
+  lzma_stream &s = codec_->lzma;
+  s.next_in = input_.data() + begin_;
+  s.avail_in = end_ - begin_;
+  s.next_out = reinterpret_cast<uint8_t *>(buffer);
+  s.avail_out = n;
+  // All the input left is buffered once the end of the file was seen.
+  lzma_ret status = lzma_code(&s, eof_ ? LZMA_FINISH : LZMA_RUN);
+  begin_ = end_ - s.avail_in;
+  produced = n - s.avail_out;
+  switch (status) {
+  case LZMA_OK:
+  case LZMA_BUF_ERROR: return Step::Going;
+  case LZMA_STREAM_END: return Step::MemberEnd;
+  case LZMA_MEM_ERROR: abnormalExit(ERR_NO_MEMORY, SITE_XZ, MODULE);
+  default: return Step::Corrupt; // data, format, options errors
+  }
+}
+
+InputFile::Step InputFile::stepBzip2(char *buffer, std::size_t n, std::size_t &produced) {
+  bz_stream &b = codec_->bzip2;
+  unsigned room = n < UINT_MAX ? static_cast<unsigned>(n) : UINT_MAX;
+  b.next_in = reinterpret_cast<char *>(input_.data() + begin_);
+  b.avail_in = static_cast<unsigned>(end_ - begin_);
+  b.next_out = buffer;
+  b.avail_out = room;
+  int status = BZ2_bzDecompress(&b);
+  begin_ = end_ - b.avail_in;
+  produced = room - b.avail_out;
+  switch (status) {
+  case BZ_OK: return Step::Going;
+  case BZ_STREAM_END: return Step::MemberEnd;
+  case BZ_MEM_ERROR: abnormalExit(ERR_NO_MEMORY, SITE_BZIP2, MODULE);
+  default: return Step::Corrupt;
+  }
+}
+
+InputFile::Step InputFile::stepZstd(char *buffer, std::size_t n, std::size_t &produced) {
+  ZSTD_inBuffer in = {input_.data(), end_, begin_};
+  ZSTD_outBuffer out = {buffer, n, 0};
+  std::size_t status = ZSTD_decompressStream(codec_->zstd, &out, &in);
+  begin_ = in.pos;
+  produced = out.pos;
+  if (ZSTD_isError(status)) {
+    if (ZSTD_getErrorCode(status) == ZSTD_error_memory_allocation) abnormalExit(ERR_NO_MEMORY, SITE_ZSTD, MODULE);
+    return Step::Corrupt;
+  }
+  // 0: the frame is decoded and all of it handed out.
+  return status == 0 ? Step::MemberEnd : Step::Going;
+}
+
+// Between members: another member, the end, or what makes the file wrong.
+InputFile::Next InputFile::nextMember() {
+  if (format_ == Format::Lzma) {
+    // One stream, with nothing after it.
+    if (members_ == 0) return Next::Member;
+    if (!peek(1)) return Next::Failed;
+    return begin_ < end_ ? Next::Garbage : Next::End;
+  }
+  if (members_ > 0 && (format_ == Format::Gzip || format_ == Format::Xz)) {
+    // Zero bytes: gzip ignores them up to the end of the file; xz takes
+    // them as stream padding, in groups of four.
+    std::size_t zeros = 0;
+    for (;;) {
+      const unsigned char *p = input_.data();
+      std::size_t from = begin_;
+      while (begin_ < end_ && p[begin_] == 0) begin_++;
+      zeros += begin_ - from;
+      if (begin_ < end_) break;
+      if (eof_) return format_ == Format::Xz && zeros % 4 ? Next::Garbage : Next::End;
+      if (!refill()) return Next::Failed;
+    }
+    if (zeros && (format_ == Format::Gzip || zeros % 4)) return Next::Garbage;
+  }
+  std::size_t length = magicLength(format_);
+  if (!peek(length)) return Next::Failed;
+  std::size_t have = end_ - begin_ < length ? end_ - begin_ : length;
+  if (have == 0) return Next::End;
+  if (!agreesWithMagic(format_, input_.data() + begin_, have)) return Next::Garbage;
+  // A magic number cut short by the end of the file starts a member too.
+  return have < length ? Next::Truncated : Next::Member;
+}
+
+void InputFile::startMember() {
+  betweenMembers_ = false;
+  Codec &c = *codec_;
+  switch (format_) {
+  case Format::Gzip: {
+    int status = Z_OK;
+    if (c.gzipOpen) {
+      status = inflateReset(&c.gzip);
+    } else {
+      status = inflateInit2(&c.gzip, 15 + 16); // gzip wrapper only, any window
+      c.gzipOpen = status == Z_OK;
+    }
+    if (status == Z_MEM_ERROR) abnormalExit(ERR_NO_MEMORY, SITE_GZIP, MODULE);
+    if (status != Z_OK) fail(Fault::Corrupt);
+    break;
+  }
+  case Format::Xz:
+  case Format::Lzma: {
+    // One xz stream at a time (no LZMA_CONCATENATED): bytes after a stream
+    // are judged here, where garbage can be told from a corrupt stream.
+    lzma_ret status =
+        format_ == Format::Xz ? lzma_stream_decoder(&c.lzma, UINT64_MAX, 0) : lzma_alone_decoder(&c.lzma, UINT64_MAX);
+    if (status == LZMA_MEM_ERROR) abnormalExit(ERR_NO_MEMORY, SITE_XZ, MODULE);
+    if (status != LZMA_OK) fail(Fault::Corrupt);
+    break;
+  }
+  case Format::Bzip2: {
+    int status = BZ2_bzDecompressInit(&c.bzip2, 0, 0);
+    if (status == BZ_MEM_ERROR) abnormalExit(ERR_NO_MEMORY, SITE_BZIP2, MODULE);
+    c.bzip2Open = status == BZ_OK;
+    if (status != BZ_OK) fail(Fault::Corrupt);
+    break;
+  }
+  case Format::Zstd:
+    // The stream starts the next frame by itself once a frame is done.
+    if (!c.zstd) {
+      c.zstd = ZSTD_createDStream();
+      if (!c.zstd) abnormalExit(ERR_NO_MEMORY, SITE_ZSTD, MODULE);
+    }
+    break;
+  default: break;
+  }
+}
+
+void InputFile::endMember() {
+  members_++;
+  betweenMembers_ = true;
+  // libbz2 has no reset: the next stream gets a fresh decoder.
+  if (format_ == Format::Bzip2 && codec_->bzip2Open) {
+    BZ2_bzDecompressEnd(&codec_->bzip2);
+    codec_->bzip2Open = false;
+  }
+}
+
+// One read of the file, retried after a signal; false on an error (recorded).
+bool InputFile::readSome(unsigned char *to, std::size_t n, std::size_t &got) {
+  if (n > SSIZE_MAX) n = SSIZE_MAX;
+  for (;;) {
+    ssize_t count = ::read(fd_, to, n);
+    if (count >= 0) {
+      got = static_cast<std::size_t>(count);
+      if (count == 0) eof_ = true;
+      return true;
+    }
+    if (errno == EINTR) continue;
+    readErrno_ = errno;
+    failed_ = true;
+    return false;
+  }
+}
+
+// Moves the bytes not yet decoded to the front and reads once after them.
+bool InputFile::refill() {
+  if (begin_ > 0) {
+    std::memmove(input_.data(), input_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  std::size_t got = 0;
+  if (!readSome(input_.data() + end_, input_.size() - end_, got)) return false;
+  end_ += got;
+  return true;
+}
+
+// At least n bytes buffered, or all that is left of the file.
+bool InputFile::peek(std::size_t n) {
+  while (end_ - begin_ < n && !eof_)
+    if (!refill()) return false;
+  return true;
+}
+
+void InputFile::fail(Fault fault) {
+  failed_ = true;
+  decodeError_ = REASONS[static_cast<int>(format_)][static_cast<int>(fault)];
+}

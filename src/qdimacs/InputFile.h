@@ -1,0 +1,82 @@
+#pragma once
+// InputFile: the text of an input file, decompressed on the fly. The format is
+// told by the first bytes of the file, whatever its name: gzip, xz, bzip2 and
+// zstd have magic numbers; lzma has none and is assumed for a path ending in
+// ".lzma"; anything else is plain text. Every member, stream or frame that a
+// file holds is read, one after the other, as the command-line tools read
+// them. The libraries decode straight into the caller's buffer: besides their
+// state only one small input block is held. A decoder that cannot get memory
+// ends the process through the abnormal exit.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "storage/CheckedArray.h"
+
+class InputFile {
+public:
+  // Takes an open descriptor of a regular file (owned: closed by the
+  // destructor) and its path (the path only matters for the .lzma rule).
+  InputFile(int fd, const char *path);
+  ~InputFile();
+  InputFile(const InputFile &) = delete;
+  InputFile &operator=(const InputFile &) = delete;
+
+  // Reads up to n (> 0) bytes of the text (decompressed) into buffer: the
+  // number of bytes (> 0), 0 at the end of the text, or -1 on an error. Bytes
+  // decoded before an error are handed out first; once -1 was returned,
+  // every further call returns -1 again.
+  long read(char *buffer, std::size_t n);
+  // After -1: the decoder's reason ("xz: compressed data is corrupt"), or
+  // null when reading the file itself failed (then readErrno() is the errno).
+  const char *decodeError() const { return decodeError_; }
+  int readErrno() const { return readErrno_; }
+  // "plain", "gzip", "xz", "lzma", "bzip2" or "zstd".
+  const char *format() const;
+  bool compressed() const { return format_ != Format::Plain; }
+  // The size of the text when the file is plain (and its size known), else
+  // SIZE_MAX: a hint for the size of the reader's first block.
+  std::size_t plainSize() const { return format_ == Format::Plain ? fileSize_ : SIZE_MAX; }
+
+private:
+  enum class Format { Plain, Gzip, Xz, Lzma, Bzip2, Zstd };
+  enum class Fault { Corrupt, Truncated, Garbage };
+  // What follows a complete member (or the start of the file).
+  enum class Next { Member, End, Garbage, Truncated, Failed };
+  // Outcome of one library call.
+  enum class Step { Going, MemberEnd, Corrupt };
+  struct Codec; // the library's decoder state, defined with the decoders
+
+  static bool agreesWithMagic(Format format, const unsigned char *bytes, std::size_t have);
+  static std::size_t magicLength(Format format);
+
+  std::size_t readPlain(char *buffer, std::size_t n);
+  std::size_t decode(char *buffer, std::size_t n);
+  Step step(char *buffer, std::size_t n, std::size_t &produced);
+  Step stepGzip(char *buffer, std::size_t n, std::size_t &produced);
+  Step stepLzma(char *buffer, std::size_t n, std::size_t &produced);
+  Step stepBzip2(char *buffer, std::size_t n, std::size_t &produced);
+  Step stepZstd(char *buffer, std::size_t n, std::size_t &produced);
+  Next nextMember();
+  void startMember();
+  void endMember();
+
+  bool readSome(unsigned char *to, std::size_t n, std::size_t &got);
+  bool refill();
+  bool peek(std::size_t n);
+  void fail(Fault fault);
+
+  int fd_;
+  Format format_ = Format::Plain;
+  Codec *codec_ = nullptr;
+  CheckedArray<unsigned char> input_;
+  std::size_t begin_ = 0, end_ = 0; // the buffered input not yet decoded
+  std::size_t members_ = 0;         // complete members decoded so far
+  bool betweenMembers_ = true;
+  bool eof_ = false;
+  bool ended_ = false;
+  bool failed_ = false;
+  const char *decodeError_ = nullptr;
+  int readErrno_ = 0;
+  std::size_t fileSize_ = SIZE_MAX;
+};
