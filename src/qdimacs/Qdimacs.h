@@ -14,9 +14,10 @@
 // cannot be opened, a compressed stream that is damaged) is a parse error
 // with a short reason.
 //
-// The driver runs every instance in a child process of its own, one after
-// the other: one file, or every QDIMACS file of a directory tree, depth
-// first, each directory's own files in ascending order of declared size.
+// The driver runs every instance in a child process of its own: one file, or
+// every QDIMACS file of a directory tree, depth first, each directory's own
+// files in ascending order of declared size; one at a time, or several at
+// once with their outputs printed in that order.
 
 struct QbFormula;
 
@@ -44,10 +45,19 @@ int Qdimacs_probeInstanceSize(const char *path);
 // exit code.
 using InstanceCallback = int (*)(QbFormula *formula);
 
+// The limits of a run over many instances; 0 where none is set.
+struct BatchSettings {
+  double timeoutSeconds = 0; // wall-clock time of an instance child from its fork
+  long memoutMegabytes = 0;  // address space of an instance child
+  int jobs = 1;              // instance children at once (directory mode only)
+};
+
 // Runs the instances of the path as the run mode says: mode 1 returns the
 // decoded outcome of the one instance (1, 252, 30, -5, or -1 when no child
 // could be run), mode 2 the number of instances run, any other mode -2.
-int Qdimacs_processInstancesInPath(const char *path, InstanceCallback callback);
+// Whatever the number of jobs, the output is that of one instance after the
+// other, in the order of the walk.
+int Qdimacs_processInstancesInPath(const char *path, InstanceCallback callback, const BatchSettings &batch);
 
 // After the run's last line on standard output: one line on standard error
 // counting how the instances ended and what the walk skipped. Directory mode

@@ -1,5 +1,7 @@
-// Instance driver: one child process per instance, strictly one after the
-// other, and the depth-first directory walk. A directory's entries are read
+// Instance driver: one child process per instance, and the depth-first
+// directory walk. With one job the child writes straight to standard output,
+// one after the other; with several, each child writes into a pipe that the
+// parent drains, and the parent prints the outputs whole in the walk's order. A directory's entries are read
 // in one go and the directory closed before anything below it is visited, so
 // the depth of a tree never costs open descriptors. The parent tallies how
 // the instances ended and what the walk skipped, for the line on standard
@@ -12,7 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +36,7 @@ namespace {
 constexpr const char *MODULE = "Qdimacs";
 constexpr int SITE_TABLE = 448;
 constexpr int SITE_PATH = 456;
+constexpr int SITE_WAKEUP = 470;
 // The exit code of a child whose file has no problem line. The parent turns
 // it into the parse error's code (what it returns is as ever) and counts it
 // apart from the parse errors.
@@ -77,7 +85,61 @@ int instanceSizeComparison(const Instance &a, const Instance &b) {
   return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
 }
 
-[[noreturn]] void runInstanceChild(const char *path, InstanceCallback callback) {
+// Settings of this run's instance children, and the pipe by which the
+// SIGCHLD handler wakes the parent (only when a limit or several jobs need
+// the parent to wait for more than one thing).
+BatchSettings batch;
+int wakeup[2] = {-1, -1};
+
+void noteChildEnded(int) {
+  int saved = errno;
+  [[maybe_unused]] ssize_t n = write(wakeup[1], "", 1);
+  errno = saved;
+}
+
+double now() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// An instance in the walk's order: running, or ended and waiting for the
+// instances before it to be printed.
+struct Job {
+  char *path;
+  pid_t pid = -1;  // -1: no child could be started
+  int output = -1; // read end of the child's output pipe while it is open
+  bool reaped = false;
+  int status = 0;
+  double deadline = 0; // when SIGUSR1 is due, then SIGKILL; 0: none
+  bool signalled = false;
+  std::string text; // output not yet printed
+};
+
+std::deque<Job> jobs; // in the walk's order
+int running = 0;      // children not yet reaped
+int lastOutcome = EXIT_ERROR;
+
+[[noreturn]] void runInstanceChild(const char *path, InstanceCallback callback, int output) {
+  if (wakeup[0] >= 0) {
+    std::signal(SIGCHLD, SIG_DFL);
+    close(wakeup[0]);
+    close(wakeup[1]);
+  }
+  for (const Job &job : jobs)
+    if (job.output >= 0) close(job.output);
+  if (output >= 0) {
+    dup2(output, STDOUT_FILENO);
+    close(output);
+  }
+  if (batch.memoutMegabytes > 0) {
+    rlimit limit;
+    getrlimit(RLIMIT_AS, &limit);
+    rlim_t bytes = static_cast<rlim_t>(batch.memoutMegabytes) << 20;
+    if (limit.rlim_max == RLIM_INFINITY || bytes < limit.rlim_max) limit.rlim_max = bytes;
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_AS, &limit);
+  }
   VEXT_setStatus(STATUS_INITIAL);
   std::printf("\n%i.Processing \"%s\"...  ", instanceNumber, path);
   std::fflush(stdout);
@@ -98,10 +160,11 @@ int instanceSizeComparison(const Instance &a, const Instance &b) {
 }
 
 // The outcome of a child from its wait status, as the driver returns it;
-// the mark of a killed child is printed, and the ending tallied.
-int decode(int status) {
+// the mark of a killed child is printed, and the ending tallied. A child
+// that outlived its time is a timeout, also when SIGKILL had to end it.
+int decode(int status, bool signalled) {
   if (WIFSIGNALED(status)) {
-    bool timeout = WTERMSIG(status) == SIGUSR1;
+    bool timeout = WTERMSIG(status) == SIGUSR1 || (signalled && WTERMSIG(status) == SIGKILL);
     std::printf(timeout ? "[TIMEOUT]" : "[CRASH]");
     std::fflush(stdout);
     (timeout ? tally.timeouts : tally.crashes)++;
@@ -119,29 +182,139 @@ int decode(int status) {
   return code;
 }
 
-int processQbfInstance(const char *path, InstanceCallback callback) {
+// Prints the ended instances at the head of the walk's order, and what the
+// first running one wrote so far.
+void printReady() {
+  while (!jobs.empty()) {
+    Job &job = jobs.front();
+    if (!job.text.empty()) {
+      std::fwrite(job.text.data(), 1, job.text.size(), stdout);
+      job.text.clear();
+      std::fflush(stdout);
+    }
+    if (job.pid >= 0 && !(job.reaped && job.output < 0)) return;
+    if (job.pid >= 0) lastOutcome = decode(job.status, job.signalled);
+    std::free(job.path);
+    jobs.pop_front();
+  }
+}
+
+// Waits until something happens: a child writes or ends, or a time limit is
+// due; then takes it in. One job without a limit: a plain wait.
+void awaitEvents() {
+  if (wakeup[0] < 0) {
+    Job &job = jobs.front();
+    pid_t waited;
+    do {
+      waited = waitpid(job.pid, &job.status, 0);
+    } while (waited < 0 && errno == EINTR);
+    job.reaped = true;
+    running--;
+    if (waited != job.pid) job.status = W_EXITCODE(EXIT_ERROR & 0xff, 0);
+    return;
+  }
+  CheckedArray<pollfd> watched(SITE_TABLE, MODULE);
+  watched.push(pollfd{wakeup[0], POLLIN, 0});
+  double due = 0;
+  for (const Job &job : jobs) {
+    if (job.output >= 0) watched.push(pollfd{job.output, POLLIN, 0});
+    if (!job.reaped && job.deadline > 0 && (due == 0 || job.deadline < due)) due = job.deadline;
+  }
+  int wait = -1;
+  if (due > 0) wait = static_cast<int>(std::clamp((due - now()) * 1000 + 1, 0.0, 1e6));
+  if (poll(watched.data(), watched.size(), wait) > 0) {
+    char drained[64];
+    if (watched[0].revents)
+      while (read(wakeup[0], drained, sizeof drained) > 0) {
+      }
+    for (std::size_t i = 1; i < watched.size(); i++) {
+      if (!watched[i].revents) continue;
+      for (Job &job : jobs)
+        if (job.output == watched[i].fd) {
+          char block[1 << 16];
+          ssize_t got = read(job.output, block, sizeof block);
+          if (got > 0) {
+            job.text.append(block, static_cast<std::size_t>(got));
+          } else if (got == 0 || errno != EINTR) {
+            close(job.output);
+            job.output = -1;
+          }
+          break;
+        }
+    }
+  }
+  int status;
+  pid_t ended;
+  while ((ended = waitpid(-1, &status, WNOHANG)) > 0)
+    for (Job &job : jobs)
+      if (job.pid == ended) {
+        job.reaped = true;
+        job.status = status;
+        running--;
+      }
+  double time = now();
+  for (Job &job : jobs) {
+    if (job.reaped || job.deadline == 0 || time < job.deadline) continue;
+    kill(job.pid, job.signalled ? SIGKILL : SIGUSR1);
+    // SIGKILL follows a second later if SIGUSR1 did not end it.
+    job.deadline = job.signalled ? 0 : time + 1;
+    job.signalled = true;
+  }
+}
+
+// Starts the instance's child once fewer than the allowed number run; a
+// fork that fails for lack of processes waits for a running child first.
+void startInstance(const char *path, InstanceCallback callback) {
+  while (running >= batch.jobs) {
+    awaitEvents();
+    printReady();
+  }
   instanceNumber++;
   tally.instances++;
+  Job &job = jobs.emplace_back();
+  job.path = copyText(path);
   std::fflush(stdout);
-  pid_t child = fork();
-  if (child < 0) {
+  for (;;) {
+    int pipeEnds[2] = {-1, -1};
+    bool piped = batch.jobs == 1 || pipe(pipeEnds) == 0;
+    pid_t child = piped ? fork() : -1;
+    if (child == 0) runInstanceChild(path, callback, pipeEnds[1]);
+    int error = errno;
+    if (pipeEnds[1] >= 0) close(pipeEnds[1]);
+    if (child > 0) {
+      job.pid = child;
+      job.output = pipeEnds[0];
+      if (batch.timeoutSeconds > 0) job.deadline = now() + batch.timeoutSeconds;
+      running++;
+      return;
+    }
+    if (pipeEnds[0] >= 0) close(pipeEnds[0]);
+    if ((error == EAGAIN || error == EMFILE || error == ENFILE) && running > 0) {
+      awaitEvents();
+      continue;
+    }
     // Counted as run (in a directory) and printed as nothing, as ever; but
     // not in silence.
-    std::fprintf(stderr, "tarnu: %s: cannot start a process: %s\n", path, std::strerror(errno));
+    std::fprintf(stderr, "tarnu: %s: cannot start a process: %s\n", path, std::strerror(error));
     tally.abnormalExits++;
-    return EXIT_ERROR;
+    return;
   }
-  if (child == 0) runInstanceChild(path, callback);
-  int status = 0;
-  pid_t waited;
-  do {
-    waited = waitpid(child, &status, 0);
-  } while (waited < 0 && errno == EINTR);
-  if (waited != child) {
-    tally.abnormalExits++;
-    return EXIT_ERROR;
+}
+
+// Waits for every instance started and prints them all.
+void finishInstances() {
+  printReady();
+  while (!jobs.empty()) {
+    awaitEvents();
+    printReady();
   }
-  return decode(status);
+}
+
+int processQbfInstance(const char *path, InstanceCallback callback) {
+  lastOutcome = EXIT_ERROR;
+  startInstance(path, callback);
+  finishInstances();
+  return lastOutcome;
 }
 
 // The directory's entries in listing order, or false if it cannot be opened.
@@ -189,7 +362,7 @@ int processAllQbfInstancesInDir(const char *dirPath, InstanceCallback callback) 
   std::stable_sort(table.data(), table.data() + table.size(),
                    [](const Instance &a, const Instance &b) { return instanceSizeComparison(a, b) < 0; });
   for (std::size_t i = 0; i < table.size(); i++) {
-    processQbfInstance(table[i].path, callback);
+    startInstance(table[i].path, callback);
     count++;
   }
   for (std::size_t i = 0; i < table.size(); i++) std::free(table[i].path);
@@ -197,10 +370,34 @@ int processAllQbfInstancesInDir(const char *dirPath, InstanceCallback callback) 
 }
 } // namespace
 
-int Qdimacs_processInstancesInPath(const char *path, InstanceCallback callback) {
+int Qdimacs_processInstancesInPath(const char *path, InstanceCallback callback, const BatchSettings &settings) {
+  batch = settings;
+  if (VEXT_getMode() != MODE_DIRECTORY) batch.jobs = 1;
+  if (batch.jobs > 1 || batch.timeoutSeconds > 0) {
+    // Several children, or a clock: the parent waits in poll, which the
+    // SIGCHLD handler wakes through this pipe.
+    if (pipe(wakeup) != 0) abnormalExit(std::strerror(errno), SITE_WAKEUP, MODULE);
+    for (int end : wakeup) fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
+    struct sigaction action = {};
+    action.sa_handler = noteChildEnded;
+    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    sigaction(SIGCHLD, &action, nullptr);
+  }
+  if (batch.jobs > 1) {
+    // A pipe per running child: room for as many descriptors as allowed.
+    rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+      files.rlim_cur = files.rlim_max;
+      setrlimit(RLIMIT_NOFILE, &files);
+    }
+  }
   switch (VEXT_getMode()) {
   case MODE_FILE: return processQbfInstance(path, callback);
-  case MODE_DIRECTORY: return processAllQbfInstancesInDir(path, callback);
+  case MODE_DIRECTORY: {
+    int count = processAllQbfInstancesInDir(path, callback);
+    finishInstances();
+    return count;
+  }
   default: return EXIT_IO_ERROR;
   }
 }

@@ -68,8 +68,10 @@ const char *IOutils_whyNotProcessed(const char *path) {
   return nullptr;
 }
 
-int IOutils_openRegularFile(const char *path, int flags, const char **reason) {
-  int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0644);
+namespace {
+// IOutils_openRegularFile for a path relative to an open folder.
+int openRegularFileAt(int folder, const char *path, int flags, const char **reason) {
+  int fd = openat(folder, path, flags | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) {
     // A symbolic link refused (ELOOP) and a FIFO without a reader (ENXIO)
     // are things that are not a regular file.
@@ -90,22 +92,69 @@ int IOutils_openRegularFile(const char *path, int flags, const char **reason) {
   return fd;
 }
 
-int IOutils_openInputFile(const char *path) { return IOutils_openRegularFile(path, O_RDONLY); }
-
-FILE *IOutils_openDotFile(const char *inputPath, const char **reason) {
+// Opens name + ".treeDup.dot" in the folder for writing.
+FILE *openDotFileAt(int folder, std::string_view name, const char **reason) {
   static constexpr char SUFFIX[] = ".treeDup.dot";
-  const std::size_t length = std::strlen(inputPath);
-  CheckedArray<char> name(SITE_DOT_NAME, "IOutils");
-  name.growUninitialized(length + sizeof SUFFIX);
-  std::memcpy(name.data(), inputPath, length);
-  std::memcpy(name.data() + length, SUFFIX, sizeof SUFFIX);
-  int fd = IOutils_openRegularFile(name.data(), O_WRONLY | O_CREAT | O_NOFOLLOW, reason);
+  CheckedArray<char> dotName(SITE_DOT_NAME, "IOutils");
+  dotName.growUninitialized(name.size() + sizeof SUFFIX);
+  std::memcpy(dotName.data(), name.data(), name.size());
+  std::memcpy(dotName.data() + name.size(), SUFFIX, sizeof SUFFIX);
+  int fd = openRegularFileAt(folder, dotName.data(), O_WRONLY | O_CREAT | O_NOFOLLOW, reason);
   if (fd < 0) return nullptr;
   FILE *file = fdopen(fd, "w");
   if (!file) {
     *reason = std::strerror(errno);
     close(fd);
   }
+  return file;
+}
+
+// The folder for the DOT file of the relative path's last part: each folder
+// before it entered below dotDir, made when missing, never through a link.
+// -1 with a reason when one cannot be.
+int enterDotFolders(const char *dotDir, std::string_view &relative, const char **reason) {
+  int folder = open(dotDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (std::size_t slash; folder >= 0 && (slash = relative.find('/')) != std::string_view::npos;) {
+    std::string_view part = relative.substr(0, slash);
+    relative.remove_prefix(slash + 1);
+    if (part.empty() || part == ".") continue;
+    CheckedArray<char> name(SITE_DOT_NAME, "IOutils");
+    name.growUninitialized(part.size() + 1);
+    std::memcpy(name.data(), part.data(), part.size());
+    name[part.size()] = '\0';
+    int inner = mkdirat(folder, name.data(), 0777) == 0 || errno == EEXIST
+                    ? openat(folder, name.data(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                    : -1;
+    // A link where a folder should be is no folder to write into.
+    int error = inner < 0 && errno == ELOOP ? ENOTDIR : errno;
+    close(folder);
+    folder = inner;
+    errno = error;
+  }
+  if (folder < 0) *reason = std::strerror(errno);
+  return folder;
+}
+} // namespace
+
+int IOutils_openRegularFile(const char *path, int flags, const char **reason) {
+  return openRegularFileAt(AT_FDCWD, path, flags, reason);
+}
+
+int IOutils_openInputFile(const char *path) { return IOutils_openRegularFile(path, O_RDONLY); }
+
+FILE *IOutils_openDotFile(const char *inputPath, const char *dotDir, const char *root, const char **reason) {
+  if (!dotDir) return openDotFileAt(AT_FDCWD, inputPath, reason);
+  std::string_view relative(inputPath);
+  if (root) {
+    relative.remove_prefix(std::strlen(root));
+    while (relative.starts_with('/')) relative.remove_prefix(1);
+  } else if (std::size_t slash = relative.rfind('/'); slash != std::string_view::npos) {
+    relative.remove_prefix(slash + 1);
+  }
+  int folder = enterDotFolders(dotDir, relative, reason);
+  if (folder < 0) return nullptr;
+  FILE *file = openDotFileAt(folder, relative, reason);
+  close(folder);
   return file;
 }
 

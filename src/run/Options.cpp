@@ -3,9 +3,12 @@
 #include "run/Options.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 #include "qdimacs/Qdimacs.h"
 #include "run/IOutils.h"
@@ -18,6 +21,8 @@ int Options_compressedTarnuEnabled = 1;
 int Options_qbfReasoningEnabled = 0;
 std::string Options_dirName;
 bool Options_hasDirName = false;
+BatchSettings Options_batch;
+std::string Options_dotDir;
 
 enum class Effect { Tree, Clauses, Linear, Pre, Version };
 
@@ -34,6 +39,74 @@ constexpr std::array<Option, 5> OPTIONS{{
     {"-pre", Effect::Pre},
     {"-version", Effect::Version},
 }};
+
+// The options with a value, "-NAME=VALUE": a value outside its form makes
+// the whole argument an unknown option.
+constexpr const char *TIMEOUT = "-timeout=", *MEMOUT = "-memout=", *JOBS = "-jobs=", *DOTDIR = "-dotdir=";
+constexpr double MAX_TIMEOUT = 604800; // a week
+constexpr long MAX_MEMOUT = 1048576;   // a terabyte, in megabytes
+constexpr long MAX_JOBS = 1024;
+
+// A whole number from 1 to max written in decimal digits only, or 0.
+long wholeNumber(const char *text, long max) {
+  long value = 0;
+  for (const char *p = text; *p; p++) {
+    if (*p < '0' || *p > '9') return 0;
+    value = value * 10 + (*p - '0');
+    if (value > max) return 0;
+  }
+  return value;
+}
+
+// Seconds: digits with an optional fraction, above 0 and at most a week; or 0.
+double seconds(const char *text) {
+  const char *p = text;
+  while (*p >= '0' && *p <= '9') p++;
+  if (p == text) return 0;
+  if (*p == '.') {
+    const char *fraction = ++p;
+    while (*p >= '0' && *p <= '9') p++;
+    if (p == fraction) return 0;
+  }
+  if (*p) return 0;
+  double value = std::strtod(text, nullptr);
+  return value > 0 && value <= MAX_TIMEOUT ? value : 0;
+}
+
+const char *valueOf(const char *arg, const char *option) {
+  return std::strncmp(arg, option, std::strlen(option)) == 0 ? arg + std::strlen(option) : nullptr;
+}
+
+enum class Scan { Taken, Unknown, BadDotDir };
+
+// Takes a "-NAME=VALUE" option into the batch settings.
+Scan takeValueOption(const char *arg) {
+  if (const char *value = valueOf(arg, TIMEOUT)) {
+    double limit = seconds(value);
+    if (limit == 0) return Scan::Unknown;
+    Options_batch.timeoutSeconds = limit;
+  } else if (const char *value = valueOf(arg, MEMOUT)) {
+    long limit = wholeNumber(value, MAX_MEMOUT);
+    if (limit == 0) return Scan::Unknown;
+    Options_batch.memoutMegabytes = limit;
+  } else if (const char *value = valueOf(arg, JOBS)) {
+    long jobs = wholeNumber(value, MAX_JOBS);
+    if (jobs == 0) return Scan::Unknown;
+    Options_batch.jobs = static_cast<int>(jobs);
+  } else if (const char *value = valueOf(arg, DOTDIR)) {
+    if (!*value) return Scan::Unknown;
+    struct stat st;
+    const char *why = stat(value, &st) != 0 ? std::strerror(errno) : S_ISDIR(st.st_mode) ? nullptr : "not a directory";
+    if (why) {
+      std::fprintf(stderr, "tarnu: %s: %s\n", value, why);
+      return Scan::BadDotDir;
+    }
+    Options_dotDir = value;
+  } else {
+    return Scan::Unknown;
+  }
+  return Scan::Taken;
+}
 
 constexpr const char *RULE = "--------------------------------------------------------";
 
@@ -86,6 +159,11 @@ void printHelp() {
       "  -pre,     to apply unit clause propagation and pure literal elimination",
       "            up to the fixpoint before reconstructing the tree.",
       "  -version, to print version and copyrights.",
+      "  -timeout=SECONDS,   to stop an instance after that wall-clock time.",
+      "  -memout=MEGABYTES,  to limit the memory (address space) of an instance.",
+      "  -jobs=N,            to run up to N instances of a directory at once;",
+      "                      the output is the same as with one at a time.",
+      "  -dotdir=DIR,        to write the DOT files under DIR, not beside the input.",
       "\n [2] A mandatory DIR or FILE path:\n",
       "  FILE,   the full name (possibly with a path) of a QDIMACS file.",
       "          It may be compressed: .gz, .xz, .lzma, .bz2 or .zst after the name.",
@@ -139,10 +217,12 @@ int Options_parseCommandLine(int argc, char **argv) {
           match = &option;
           break;
         }
-      if (!match) {
+      Scan scan = match ? Scan::Taken : takeValueOption(arg);
+      if (scan == Scan::BadDotDir) return EXIT_IO_ERROR;
+      if (scan == Scan::Unknown) {
         error = true;
         std::fprintf(stderr, "tarnu: unknown option '%s'\n", arg);
-      } else if (!apply(match->effect)) {
+      } else if (match && !apply(match->effect)) {
         printVersion();
         return EXIT_EARLY_STOP;
       }
@@ -159,6 +239,8 @@ int Options_getDumpDetailedTreeEnabled() { return Options_dumpDetailedTree; }
 int Options_getCompressedTarnuEnabled() { return Options_compressedTarnuEnabled; }
 int Options_getQbfReasoningEnabled() { return Options_qbfReasoningEnabled; }
 const char *Options_getDirName() { return Options_hasDirName ? Options_dirName.c_str() : nullptr; }
+const BatchSettings &Options_getBatchSettings() { return Options_batch; }
+const char *Options_getDotDir() { return Options_dotDir.empty() ? nullptr : Options_dotDir.c_str(); }
 
 void Options_set(int dumpTree, int dumpDetailedTree, int compressed, int qbfReasoning) {
   Options_dumpTree = dumpTree;
@@ -171,4 +253,6 @@ void Options_reset() {
   Options_set(0, 0, 1, 0);
   Options_dirName.clear();
   Options_hasDirName = false;
+  Options_batch = BatchSettings{};
+  Options_dotDir.clear();
 }

@@ -3,6 +3,8 @@
 // settings are written only while the command line is parsed, before any
 // instance child exists, and read through the getters afterwards.
 
+#include "qdimacs/Qdimacs.h"
+
 // Returns 0 when processing is to go on, otherwise the value with which main
 // ends the process at once (40, -2 or -3). Prints the help or version text
 // where the command line asks for it.
@@ -17,6 +19,8 @@ int Options_getDumpDetailedTreeEnabled();
 int Options_getCompressedTarnuEnabled();
 int Options_getQbfReasoningEnabled();
 const char *Options_getDirName(); // null when no path was accepted
+const BatchSettings &Options_getBatchSettings();
+const char *Options_getDotDir(); // null: the DOT files go beside the input
 
 // Sets the flags directly, without a command line (the fuzzing harness draws
 // them from its input), and back to the values at program start.

@@ -14,7 +14,8 @@
 #include "tree/QbfTree.h"
 
 namespace {
-// The DOT file beside the input, or the mark that says why it is not there.
+// The DOT file (beside the input, or under the folder given for them), or the
+// mark that says why it is not there.
 void writeDotFile(QbfTree *tree, const char *inputPath) {
   const char *reason = nullptr;
   struct Open {
@@ -22,7 +23,8 @@ void writeDotFile(QbfTree *tree, const char *inputPath) {
     ~Open() { // only when an abnormal exit unwinds through the writer
       if (file) std::fclose(file);
     }
-  } open{IOutils_openDotFile(inputPath, &reason)};
+  } open{IOutils_openDotFile(inputPath, Options_getDotDir(),
+                             VEXT_getMode() == MODE_DIRECTORY ? Options_getDirName() : nullptr, &reason)};
   if (open.file) {
     QbfTree_printVizFormat(tree, open.file, Options_getDumpDetailedTreeEnabled(), Options_getCompressedTarnuEnabled());
     if (IOutils_closeDotFile(std::exchange(open.file, nullptr), &reason) == 0) return;

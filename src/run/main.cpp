@@ -19,7 +19,8 @@ int main(int argc, char **argv) {
   printBanner();
   std::fflush(stdout);
   Memory_init();
-  int result = Qdimacs_processInstancesInPath(Options_getDirName(), mainProcessingProcedure);
+  int result =
+      Qdimacs_processInstancesInPath(Options_getDirName(), mainProcessingProcedure, Options_getBatchSettings());
   std::printf("\n");
   std::fflush(stdout);
   Qdimacs_reportToStandardError();

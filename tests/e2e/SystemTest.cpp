@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 
@@ -66,6 +69,79 @@ TEST(System, ChildrenKilledWhileTheyRun) {
   test::RunResult r = test::runTarnu({"."}, {.cwd = dir.path(), .whileRunning = killChild(SIGSEGV, sent)});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.out.find("[CRASH]\n2.Processing \"./zz.qdimacs\""), std::string::npos) << "the walk goes on";
+}
+
+// Sends each instance child the signal for its file, once the child has the
+// file open (it is then reading it, past its item head).
+std::function<void(int)> killReaders(std::map<std::string, int> signals, int &sent) {
+  return [signals, &sent](int pid) {
+    namespace fs = std::filesystem;
+    std::string children = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+    std::set<int> done;
+    for (int attempt = 0; attempt < 200000 && done.size() < signals.size() && kill(pid, 0) == 0; attempt++) {
+      std::ifstream list(children);
+      for (int child; list >> child;) {
+        std::error_code error;
+        for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(child) + "/fd", error)) {
+          std::string target = fs::read_symlink(fd.path(), error).filename();
+          auto found = signals.find(target);
+          if (found != signals.end() && !done.count(child) && kill(child, found->second) == 0) done.insert(child);
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    sent = static_cast<int>(done.size());
+  };
+}
+
+TEST(System, SeveralJobsPrintWhatOneJobPrints) {
+  test::ScratchDir dir;
+  for (int i = 0; i < 12; i++)
+    test::writeFile(dir.file("d/s" + std::to_string(i % 3) + "/ok" + std::to_string(i) + ".qdimacs"),
+                    "p cnf " + std::to_string(i + 2) + " 2\na 1 0\ne 2 " + std::to_string(i + 2) +
+                        " 0\n1 2 0\n-1 2 0\n");
+  test::writeFile(dir.file("d/crash.qdimacs"), chain(1500000));
+  test::writeFile(dir.file("d/s1/slow.qdimacs"), chain(1500000));
+  test::writeFile(dir.file("d/s1/stop.qdimacs"), chain(1400000));
+  test::writeFile(dir.file("d/s2/parse.qdimacs"), "p cnf 2\n1 0\n");
+  test::writeFile(dir.file("d/s2/none.qdimacs"), "c no problem line\n");
+  test::writeFile(dir.file("d/s0/abnormal.qdimacs"), "p cnf 2 1\na 1 0\ne 2 0\n1 0\n");
+  std::string expected;
+  for (const char *jobs : {"-jobs=1", "-jobs=2", "-jobs=7"}) {
+    int sent = 0;
+    test::RunResult r =
+        test::runTarnu({jobs, "-timeout=60", "d"},
+                       {.cwd = dir.path(),
+                        .whileRunning = killReaders({{"crash.qdimacs", SIGSEGV}, {"stop.qdimacs", SIGUSR1}}, sent)});
+    ASSERT_EQ(sent, 2) << jobs;
+    EXPECT_EQ(r.status, 18) << jobs;
+    std::string all = test::mask(r.out) + r.err;
+    for (const char *mark : {"[CRASH]", "[TIMEOUT]", "[PARSE ERROR", "Abnormal exit"})
+      EXPECT_NE(all.find(mark), std::string::npos) << jobs << " " << mark;
+    if (expected.empty())
+      expected = all;
+    else
+      EXPECT_EQ(all, expected) << jobs;
+  }
+}
+
+TEST(System, TimeAndMemoryLimitsEndAnInstanceAndTheRunGoesOn) {
+  test::ScratchDir dir;
+  test::writeFile(dir.file("d/a/slow.qdimacs"), chain(2000000));
+  test::writeFile(dir.file("d/zz.qdimacs"), "p cnf 1 1\n1 0\n"); // after the subfolder
+  for (const char *jobs : {"-jobs=1", "-jobs=2"}) {
+    test::RunResult r = test::runTarnu({jobs, "-timeout=0.2", "d"}, {.cwd = dir.path()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("\"d/a/slow.qdimacs\"...  [TIMEOUT]\n2.Processing \"d/zz.qdimacs\""), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(test::mask(r.out).ends_with("[OK, Xs]\n\n")) << r.out;
+  }
+  EXPECT_EQ(test::runTarnu({"-timeout=0.2", "d/a/slow.qdimacs"}, {.cwd = dir.path()}).status, 30);
+  if (test::sanitized()) return; // the sanitizers' shadow memory needs the address space
+  test::RunResult r = test::runTarnu({"-memout=64", "d"}, {.cwd = dir.path()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("...  [Abnormal exit due to error \"Cannot allocate memory\""), std::string::npos) << r.out;
+  EXPECT_TRUE(test::mask(r.out).ends_with("[OK, Xs]\n\n")) << r.out;
 }
 
 TEST(System, AChildThatCannotBeStartedIsSaidOnStandardError) {

@@ -42,6 +42,7 @@ ScratchDir::~ScratchDir() {
 }
 
 void writeFile(const std::string &path, const std::string &contents) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream out(path, std::ios::binary);
   out << contents;
   if (!out) throw std::runtime_error("cannot write " + path);
