@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <malloc.h>
 
 #include "qdimacs/Qdimacs.h"
 #include "run/Options.h"
@@ -11,6 +12,10 @@
 
 int main(int argc, char **argv) {
   AbnormalExit_installNewHandler();
+  // Blocks from 1 MiB on are mapped on their own, always (by default the
+  // threshold drifts up to 32 MiB as blocks are freed): a growing table is
+  // then moved by remapping its pages, not copied, and it can take huge pages.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
   // An inherited "ignore" would let the system reap the instance children
   // before the driver could wait for them.
   std::signal(SIGCHLD, SIG_DFL);

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <new>
 #include <utility>
@@ -24,7 +25,7 @@ constexpr int SITE_NODES = 75;
 constexpr int SITE_STACK = 213;
 constexpr int SITE_COUNT = 260;
 constexpr int SITE_EDGES = 118;
-constexpr int CHUNK_NODES = 4096;
+constexpr std::size_t CHUNK_NODES = 4096;
 
 CheckedArray<char> decimalText(SITE_COUNT, MODULE);
 
@@ -83,7 +84,8 @@ void listOwnersByDependency(QbFormula *f, OwnersByDependency &by) {
   // Each owner's dependencies (its own variable dropped), one after the other.
   CheckedArray<int> dependencies(SITE_EDGES, MODULE);
   CheckedArray<std::size_t> dependenciesOf(SITE_EDGES, MODULE); // v's: [dependenciesOf[v], dependenciesOf[v + 1])
-  dependenciesOf.growTo(V + 1, 0);
+  dependenciesOf.growUninitialized(V + 1);
+  dependenciesOf[0] = 0;
   by.first.growTo(V + 1, 0);
   for (std::size_t v = 1; v < V; v++) {
     dependenciesOf[v] = dependencies.size();
@@ -99,8 +101,8 @@ void listOwnersByDependency(QbFormula *f, OwnersByDependency &by) {
   for (std::size_t w = 1; w <= V; w++) by.first[w] += by.first[w - 1];
   by.owners.growUninitialized(by.first[V]);
   CheckedArray<std::size_t> next(SITE_EDGES, MODULE);
-  next.growTo(V, 0);
-  for (std::size_t w = 0; w < V; w++) next[w] = by.first[w];
+  next.growUninitialized(V);
+  std::memcpy(next.data(), by.first.data(), V * sizeof(std::size_t));
   for (std::size_t v = 1; v < V; v++)
     for (std::size_t i = dependenciesOf[v]; i < dependenciesOf[v + 1]; i++)
       by.owners[next[static_cast<std::size_t>(dependencies[i])]++] = static_cast<int>(v);
@@ -306,11 +308,14 @@ void treeLabeling(QbfTree *t) {
 
 } // namespace
 
+// Chunks grow with the tree (CHUNK_NODES, then each twice the one before):
+// a large tree lives in a few large blocks, which go into huge pages.
 struct QbfTree::Chunk {
   Chunk *next;
-  int used;
-  QbfTreeNode nodes[CHUNK_NODES];
+  std::size_t used, capacity;
+  QbfTreeNode *nodes() { return reinterpret_cast<QbfTreeNode *>(this + 1); }
 };
+static_assert(sizeof(QbfTree::Chunk) % alignof(QbfTreeNode) == 0);
 
 QbfTree::QbfTree()
     : nodeForVar(SITE_TABLES, MODULE), universalCopies(SITE_TABLES, MODULE),
@@ -326,13 +331,14 @@ QbfTree::~QbfTree() {
 }
 
 QbfTreeNode *QbfTree_allocNode(QbfTree *t) {
-  if (!t->chunks || t->chunks->used == CHUNK_NODES) {
-    auto *chunk = static_cast<QbfTree::Chunk *>(checkedMalloc(sizeof(QbfTree::Chunk), SITE_NODES, MODULE));
-    chunk->next = t->chunks;
-    chunk->used = 0;
+  if (!t->chunks || t->chunks->used == t->chunks->capacity) {
+    std::size_t capacity = t->chunks ? 2 * t->chunks->capacity : CHUNK_NODES;
+    auto *chunk = static_cast<QbfTree::Chunk *>(
+        checkedMalloc(sizeof(QbfTree::Chunk) + capacity * sizeof(QbfTreeNode), SITE_NODES, MODULE));
+    *chunk = QbfTree::Chunk{t->chunks, 0, capacity};
     t->chunks = chunk;
   }
-  return &t->chunks->nodes[t->chunks->used++];
+  return &t->chunks->nodes()[t->chunks->used++];
 }
 
 QbfTree *QbfTree_new(QbFormula *formula) {
