@@ -13,7 +13,8 @@
 //           numbers are dealt to the blocks in stripes of S consecutive
 //           variables, so a window of 50 numbers meets all 10 blocks and the
 //           clauses really mix quantifier levels. Each of the M clauses has K
-//           literals within a window of W consecutive variable numbers.
+//           literals (with -k KMIN-KMAX, a number drawn uniformly in that range
+//           for each clause) within a window of W consecutive variable numbers.
 //           Forall reduction must remove nothing (a clause left with only
 //           universal literals would end the run at once), so every clause is
 //           built around a "pivot": an existential variable drawn at random;
@@ -37,15 +38,24 @@
 //           5 groups of 4. Groups share no variable: many independent copies.
 //   tiny    COUNT small window-shape files (10 to 60 variables, 1 to 4 blocks)
 //           written as DIR/tNNNN.qdimacs.
+//   middir  COUNT medium window-shape files written as DIR/mNNNN.qdimacs: 10
+//           blocks in stripes of 5, 4 clauses of 3 literals per variable,
+//           window 50, and a variable count drawn log-uniformly between
+//           15,000 and 300,000, so the files spread evenly over a factor of 20
+//           in run time (the sum stays near COUNT times a third of the largest
+//           file's time). The draw goes through pow, whose last bit could only
+//           move a count sitting at an exact half.
 //
 // Usage:
-//   gen window -n N -b B -m M [-k K] [-w W] [-r STRIPE] [--free F] [-s SEED] -o FILE
+//   gen window -n N -b B -m M [-k K|KMIN-KMAX] [-w W] [-r STRIPE] [--free F] [-s SEED] -o FILE
 //   gen chain  -n N [-s SEED] -o FILE
 //   gen copies -g G [-s SEED] -o FILE
 //   gen tiny   -c COUNT [-s SEED] -o DIR
+//   gen middir -c COUNT [-s SEED] -o DIR
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -151,7 +161,7 @@ private:
 
 struct Args {
   std::string shape;
-  long long n = 0, blocks = 10, clauses = 0, width = 3, window = 50, stripe = 5, groups = 0, count = 0;
+  long long n = 0, blocks = 10, clauses = 0, kmin = 3, kmax = 3, window = 50, stripe = 5, groups = 0, count = 0;
   double freeFraction = 0.0;
   std::uint64_t seed = 1;
   std::string out;
@@ -166,7 +176,7 @@ long long toInt(const char *s) {
 }
 
 Args parse(int argc, char **argv) {
-  if (argc < 2) die("usage: gen (window|chain|copies|tiny) OPTIONS -o OUT (see gen.cpp)");
+  if (argc < 2) die("usage: gen (window|chain|copies|tiny|middir) OPTIONS -o OUT (see gen.cpp)");
   Args a;
   a.shape = argv[1];
   for (int i = 2; i < argc; i++) {
@@ -179,9 +189,11 @@ Args parse(int argc, char **argv) {
       a.blocks = toInt(val);
     else if (opt == "-m")
       a.clauses = toInt(val);
-    else if (opt == "-k")
-      a.width = toInt(val);
-    else if (opt == "-w")
+    else if (opt == "-k") {
+      const char *dash = std::strchr(val, '-');
+      a.kmin = toInt(dash ? std::string(val, dash).c_str() : val);
+      a.kmax = dash ? toInt(dash + 1) : a.kmin;
+    } else if (opt == "-w")
       a.window = toInt(val);
     else if (opt == "-r")
       a.stripe = toInt(val);
@@ -210,9 +222,9 @@ bool leftOut(std::uint64_t seed, long long v, double fraction) {
   return static_cast<double>(h >> 11) * 0x1.0p-53 < fraction;
 }
 
-void window(Out &out, long long n, long long blocks, long long m, long long k, long long w, long long stripe,
-            double freeFraction, std::uint64_t seed) {
-  if (n < 1 || blocks < 1 || blocks > n || k < 2 || w < k - 1 || stripe < 0 || n > 0x7fffffffLL)
+void window(Out &out, long long n, long long blocks, long long m, long long kmin, long long kmax, long long w,
+            long long stripe, double freeFraction, std::uint64_t seed) {
+  if (n < 1 || blocks < 1 || blocks > n || kmin < 2 || kmax < kmin || w < kmax - 1 || stripe < 0 || n > 0x7fffffffLL)
     die("bad window parameters");
   Rng rng(seed);
   // Block of each variable: contiguous ranges (stripe 0), or stripes of `stripe`
@@ -246,7 +258,11 @@ void window(Out &out, long long n, long long blocks, long long m, long long k, l
   out.str("), ");
   out.num(m);
   out.str(" clauses of ");
-  out.num(k);
+  out.num(kmin);
+  if (kmax > kmin) {
+    out.str(" to ");
+    out.num(kmax);
+  }
   out.str(" literals, window ");
   out.num(w);
   out.str(", seed ");
@@ -268,8 +284,11 @@ void window(Out &out, long long n, long long blocks, long long m, long long k, l
     out.str("0\n");
   }
   if (m > 0 && candidates.empty()) die("no existential variable can be a pivot");
-  std::vector<long long> exist, all, clause(static_cast<std::size_t>(k));
+  std::vector<long long> exist, all, clause;
   for (long long c = 0; c < m; c++) {
+    // A fixed clause length draws nothing, so those files keep their bytes.
+    long long k = kmax > kmin ? kmin + rng.below(static_cast<std::uint32_t>(kmax - kmin + 1)) : kmin;
+    clause.resize(static_cast<std::size_t>(k));
     long long pivot;
     // Eligible companions of the pivot: the window variables before it that are
     // existential (or free), or universal in a block outer to the pivot's.
@@ -382,7 +401,22 @@ void tiny(const std::string &dir, long long count, std::uint64_t seed) {
     char name[32];
     std::snprintf(name, sizeof name, "/t%04lld.qdimacs", i);
     Out out(dir + name);
-    window(out, n, blocks, m, 3, 10, 1, 0.0, fileSeed);
+    window(out, n, blocks, m, 3, 3, 10, 1, 0.0, fileSeed);
+  }
+}
+
+void middir(const std::string &dir, long long count, std::uint64_t seed) {
+  constexpr double NMIN = 15000, NMAX = 300000;
+  if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) die("cannot create the output directory");
+  Rng rng(seed);
+  for (long long i = 0; i < count; i++) {
+    double u = static_cast<double>(rng.next() >> 11) * 0x1.0p-53;
+    long long n = std::llround(NMIN * std::pow(NMAX / NMIN, u));
+    std::uint64_t fileSeed = rng.next() >> 1;
+    char name[32];
+    std::snprintf(name, sizeof name, "/m%04lld.qdimacs", i);
+    Out out(dir + name);
+    window(out, n, 10, 4 * n, 3, 3, 50, 5, 0.0, fileSeed);
   }
 }
 
@@ -392,7 +426,7 @@ int main(int argc, char **argv) {
   Args a = parse(argc, argv);
   if (a.shape == "window") {
     Out out(a.out);
-    window(out, a.n, a.blocks, a.clauses, a.width, a.window, a.stripe, a.freeFraction, a.seed);
+    window(out, a.n, a.blocks, a.clauses, a.kmin, a.kmax, a.window, a.stripe, a.freeFraction, a.seed);
   } else if (a.shape == "chain") {
     Out out(a.out);
     chain(out, a.n);
@@ -401,8 +435,10 @@ int main(int argc, char **argv) {
     copies(out, a.groups, a.seed);
   } else if (a.shape == "tiny") {
     tiny(a.out, a.count, a.seed);
+  } else if (a.shape == "middir") {
+    middir(a.out, a.count, a.seed);
   } else {
-    die("unknown shape (window, chain, copies, tiny)");
+    die("unknown shape (window, chain, copies, tiny, middir)");
   }
   return 0;
 }
