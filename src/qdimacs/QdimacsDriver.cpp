@@ -1,9 +1,10 @@
 // Instance driver: one child process per instance, and the depth-first
 // directory walk. With one job the child writes straight to standard output,
 // one after the other; with several, each child writes into a pipe that the
-// parent drains, and the parent prints the outputs whole in the walk's order. A directory's entries are read
-// in one go and the directory closed before anything below it is visited, so
-// the depth of a tree never costs open descriptors. The parent tallies how
+// parent drains, and the parent prints the outputs whole in the walk's
+// order. A directory's entries are read in one go and the directory closed
+// before anything below it is visited, so the depth of a tree never costs
+// open descriptors. The parent tallies how
 // the instances ended and what the walk skipped, for the line on standard
 // error at the end of the run.
 
@@ -160,7 +161,6 @@ int lastOutcome = EXIT_ERROR;
   if (!formula) {
     const char *reason = Qdimacs_getParseError();
     if (reason) std::printf("[PARSE ERROR: %s]", reason);
-    std::fflush(stdout);
     leaveChild(reason ? EXIT_PARSE_ERROR : CHILD_NO_PROBLEM_LINE);
   }
   int result = callback(formula);

@@ -14,7 +14,7 @@
 
 namespace {
 constexpr int SITE_DOT_NAME = 52;
-constexpr const char *NOT_REGULAR = "not a regular file";
+constexpr const char *NOT_REGULAR = IOUTILS_NOT_REGULAR;
 
 // Only the first occurrence of the suffix is looked at.
 bool endsWithFirst(std::string_view name, std::string_view suffix) {
@@ -60,8 +60,7 @@ const char *IOutils_whyNotProcessed(const char *path) {
     return nullptr;
   }
   if (!S_ISREG(st.st_mode)) return NOT_REGULAR;
-  if (!IOutils_hasDimacsExtension(path))
-    return "not a QDIMACS file name (.qdimacs or .qcnf, optionally .gz .xz .lzma .bz2 .zst)";
+  if (!IOutils_hasDimacsExtension(path)) return IOUTILS_NOT_DIMACS_NAME;
   int fd = IOutils_openInputFile(path);
   if (fd < 0) return std::strerror(errno);
   close(fd);

@@ -96,7 +96,9 @@ Scan takeValueOption(const char *arg) {
   } else if (const char *value = valueOf(arg, DOTDIR)) {
     if (!*value) return Scan::Unknown;
     struct stat st;
-    const char *why = stat(value, &st) != 0 ? std::strerror(errno) : S_ISDIR(st.st_mode) ? nullptr : "not a directory";
+    const char *why = stat(value, &st) != 0 ? std::strerror(errno)
+                      : S_ISDIR(st.st_mode) ? nullptr
+                                            : IOUTILS_NOT_DIRECTORY;
     if (why) {
       std::fprintf(stderr, "tarnu: %s: %s\n", value, why);
       return Scan::BadDotDir;

@@ -36,6 +36,8 @@
 #include <optional>
 #include <unordered_map>
 
+#include "run/IOutils.h"
+
 const std::array<const char *, TABLE_COLUMNS> TABLE_COLUMN_NAMES = {
     "run",          "number",          "path",         "variables",       "forall",
     "exists",       "alternations",    "clauses",      "growing_time_ms", "components",
@@ -716,11 +718,10 @@ bool isDiagnostic(std::string_view line) {
   auto quoted = [&](std::string_view start, std::string_view end) {
     return line.starts_with(start) && line.ends_with(end) && line.size() >= start.size() + end.size();
   };
-  static constexpr std::string_view REASONS[] = {
-      ": No such file or directory", ": Permission denied", ": not a regular file", ": not a directory",
-      ": not a QDIMACS file name (.qdimacs or .qcnf, optionally .gz .xz .lzma .bz2 .zst)"};
+  static constexpr std::string_view REASONS[] = {"No such file or directory", "Permission denied", IOUTILS_NOT_REGULAR,
+                                                 IOUTILS_NOT_DIRECTORY, IOUTILS_NOT_DIMACS_NAME};
   for (std::string_view reason : REASONS)
-    if (line.ends_with(reason)) return true;
+    if (line.ends_with(reason) && line.substr(0, line.size() - reason.size()).ends_with(": ")) return true;
   return (line.find(" instances: ") != std::string_view::npos && line.ends_with(" unreadable directories")) ||
          line.find(": cannot start a process: ") != std::string_view::npos || quoted("unknown option '", "'") ||
          quoted("second path '", "'") || quoted("unexpected argument '", "'") ||
