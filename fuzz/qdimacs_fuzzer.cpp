@@ -60,11 +60,11 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include "base/RunStatus.h"
 #include "formula/QbFormula.h"
 #include "qdimacs/Qdimacs.h"
 #include "run/Options.h"
 #include "run/Pipeline.h"
-#include "run/RunStatus.h"
 #include "storage/AbnormalExit.h"
 #include "storage/List.h"
 #include "storage/Memory.h"
@@ -253,7 +253,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int probedSize = probe ? Qdimacs_probeInstanceSize(inputPath.c_str()) : -1;
   Options_set(dotMode != 0, dotMode >= 2, (options & 4) ? 0 : 1, (options & 8) ? 1 : 0);
   VEXT_setMode(MODE_FILE);
-  instanceNumber = 1;
 
   LINE_BUFSIZE = lineCapacity;
   QbFormula *formula = nullptr;

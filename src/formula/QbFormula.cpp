@@ -18,8 +18,8 @@
 #include <new>
 #include <utility>
 
+#include "base/RunStatus.h"
 #include "normalize/QbFormulaNormalize.h"
-#include "run/RunStatus.h"
 #include "storage/AbnormalExit.h"
 #include "storage/Memory.h"
 #include "storage/Prefetch.h"

@@ -5,8 +5,8 @@
 #include <cassert>
 #include <cstdlib>
 
+#include "base/RunStatus.h"
 #include "formula/QbFormula.h"
-#include "run/RunStatus.h"
 #include "storage/AbnormalExit.h"
 #include "storage/CheckedArray.h"
 #include "storage/List.h"

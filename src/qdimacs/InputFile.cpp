@@ -46,14 +46,20 @@ constexpr unsigned char ZSTD_SKIPPABLE_MAGIC[] = {0x50, 0x2a, 0x4d, 0x18}; // lo
 // Indexed by InputFile::Format.
 constexpr const char *FORMAT_NAMES[] = {"plain", "gzip", "xz", "lzma", "bzip2", "zstd"};
 // Indexed by InputFile::Format, then InputFile::Fault.
-constexpr const char *REASONS[][3] = {
-    {nullptr, nullptr, nullptr},
-    {"gzip: compressed data is corrupt", "gzip: unexpected end of file", "gzip: trailing garbage"},
-    {"xz: compressed data is corrupt", "xz: unexpected end of file", "xz: trailing garbage"},
-    {"lzma: compressed data is corrupt", "lzma: unexpected end of file", "lzma: trailing garbage"},
-    {"bzip2: compressed data is corrupt", "bzip2: unexpected end of file", "bzip2: trailing garbage"},
-    {"zstd: compressed data is corrupt", "zstd: unexpected end of file", "zstd: trailing garbage"},
+constexpr const char *REASONS[][4] = {
+    {nullptr, nullptr, nullptr, nullptr},
+    {"gzip: compressed data is corrupt", "gzip: unexpected end of file", "gzip: trailing garbage",
+     "gzip: not enough memory"},
+    {"xz: compressed data is corrupt", "xz: unexpected end of file", "xz: trailing garbage", "xz: not enough memory"},
+    {"lzma: compressed data is corrupt", "lzma: unexpected end of file", "lzma: trailing garbage",
+     "lzma: not enough memory"},
+    {"bzip2: compressed data is corrupt", "bzip2: unexpected end of file", "bzip2: trailing garbage",
+     "bzip2: not enough memory"},
+    {"zstd: compressed data is corrupt", "zstd: unexpected end of file", "zstd: trailing garbage",
+     "zstd: not enough memory"},
 };
+// A memory error of the input block itself, before a format is known.
+constexpr const char *NO_MEMORY_FOR_INPUT = "not enough memory";
 
 // Whether the have bytes agree with the start of the magic number (all of it
 // when have reaches its length); firstMask leaves bits of the first byte free.
@@ -81,12 +87,19 @@ struct InputFile::Codec {
   ZSTD_DStream *zstd;
 };
 
-InputFile::InputFile(int fd, const char *path) : fd_(fd), input_(SITE_INPUT_BUFFER, MODULE) {
+InputFile::InputFile(int fd, const char *path, const InputLimits &limits)
+    : fd_(fd), limits_(limits), input_(SITE_INPUT_BUFFER, MODULE) {
   std::size_t block = INPUT_BYTES;
   struct stat st;
   if (fstat(fd, &st) == 0 && st.st_size >= 0) fileSize_ = static_cast<std::size_t>(st.st_size);
   if (fileSize_ < INPUT_BYTES) block = fileSize_ < SMALL_INPUT_BYTES ? SMALL_INPUT_BYTES : fileSize_;
-  input_.growUninitialized(block);
+  if (!limits_.memoryFailsTheFile) {
+    input_.growUninitialized(block);
+  } else if (!input_.tryGrowUninitialized(block)) {
+    failed_ = true;
+    decodeError_ = NO_MEMORY_FOR_INPUT;
+    return;
+  }
   // The first block tells the format: one read, unless it gave fewer bytes
   // than a magic number and the file goes on.
   while (end_ < MAX_MAGIC && !eof_) {
@@ -102,14 +115,25 @@ InputFile::InputFile(int fd, const char *path) : fd_(fd), input_(SITE_INPUT_BUFF
       break;
     }
   }
-  if (format_ == Format::Plain && path && endsWith(path, ".lzma")) format_ = Format::Lzma;
+  // Without a magic number only the name says lzma; an empty file is empty
+  // text, as it is for every other format.
+  bool empty = end_ == 0 && eof_;
+  if (format_ == Format::Plain && path && endsWith(path, ".lzma") && !empty) format_ = Format::Lzma;
   if (format_ == Format::Plain) return;
 
-  int site = format_ == Format::Gzip    ? SITE_GZIP
-             : format_ == Format::Bzip2 ? SITE_BZIP2
-             : format_ == Format::Zstd  ? SITE_ZSTD
-                                        : SITE_XZ;
-  codec_ = new (checkedMalloc(sizeof(Codec), site, MODULE)) Codec{};
+  void *state = limits_.memoryFailsTheFile ? std::malloc(sizeof(Codec)) : checkedMalloc(sizeof(Codec), site(), MODULE);
+  if (!state) {
+    fail(Fault::Memory);
+    return;
+  }
+  codec_ = new (state) Codec{};
+}
+
+int InputFile::site() const {
+  return format_ == Format::Gzip    ? SITE_GZIP
+         : format_ == Format::Bzip2 ? SITE_BZIP2
+         : format_ == Format::Zstd  ? SITE_ZSTD
+                                    : SITE_XZ;
 }
 
 InputFile::~InputFile() {
@@ -192,6 +216,8 @@ std::size_t InputFile::decode(char *buffer, std::size_t n) {
       endMember();
     } else if (outcome == Step::Corrupt) {
       fail(Fault::Corrupt);
+    } else if (outcome == Step::Failed) {
+      break;
     } else if (produced == 0 && begin_ == before) {
       // A decoder that neither reads nor writes wants input the file no
       // longer has (the other case cannot happen, but must not loop).
@@ -226,7 +252,7 @@ InputFile::Step InputFile::stepGzip(char *buffer, std::size_t n, std::size_t &pr
   case Z_OK:
   case Z_BUF_ERROR: return Step::Going; // no progress: input is wanted
   case Z_STREAM_END: return Step::MemberEnd;
-  case Z_MEM_ERROR: abnormalExit(ERR_NO_MEMORY, SITE_GZIP, MODULE);
+  case Z_MEM_ERROR: noMemory(); return Step::Failed;
   default: return Step::Corrupt;
   }
 }
@@ -245,7 +271,8 @@ InputFile::Step InputFile::stepLzma(char *buffer, std::size_t n, std::size_t &pr
   case LZMA_OK:
   case LZMA_BUF_ERROR: return Step::Going;
   case LZMA_STREAM_END: return Step::MemberEnd;
-  case LZMA_MEM_ERROR: abnormalExit(ERR_NO_MEMORY, SITE_XZ, MODULE);
+  case LZMA_MEM_ERROR:
+  case LZMA_MEMLIMIT_ERROR: noMemory(); return Step::Failed;
   default: return Step::Corrupt; // data, format, options errors
   }
 }
@@ -263,7 +290,7 @@ InputFile::Step InputFile::stepBzip2(char *buffer, std::size_t n, std::size_t &p
   switch (status) {
   case BZ_OK: return Step::Going;
   case BZ_STREAM_END: return Step::MemberEnd;
-  case BZ_MEM_ERROR: abnormalExit(ERR_NO_MEMORY, SITE_BZIP2, MODULE);
+  case BZ_MEM_ERROR: noMemory(); return Step::Failed;
   default: return Step::Corrupt;
   }
 }
@@ -275,7 +302,13 @@ InputFile::Step InputFile::stepZstd(char *buffer, std::size_t n, std::size_t &pr
   begin_ = in.pos;
   produced = out.pos;
   if (ZSTD_isError(status)) {
-    if (ZSTD_getErrorCode(status) == ZSTD_error_memory_allocation) abnormalExit(ERR_NO_MEMORY, SITE_ZSTD, MODULE);
+    ZSTD_ErrorCode code = ZSTD_getErrorCode(status);
+    // A window above the probe's bound is a memory limit, not damage.
+    if (code == ZSTD_error_memory_allocation ||
+        (code == ZSTD_error_frameParameter_windowTooLarge && limits_.memoryFailsTheFile)) {
+      noMemory();
+      return Step::Failed;
+    }
     return Step::Corrupt;
   }
   // 0: the frame is decoded and all of it handed out.
@@ -326,32 +359,50 @@ void InputFile::startMember() {
       status = inflateInit2(&c.gzip, 15 + 16); // gzip wrapper only, any window
       c.gzipOpen = status == Z_OK;
     }
-    if (status == Z_MEM_ERROR) abnormalExit(ERR_NO_MEMORY, SITE_GZIP, MODULE);
-    if (status != Z_OK) fail(Fault::Corrupt);
+    if (status == Z_MEM_ERROR)
+      noMemory();
+    else if (status != Z_OK)
+      fail(Fault::Corrupt);
     break;
   }
   case Format::Xz:
   case Format::Lzma: {
     // One xz stream at a time (no LZMA_CONCATENATED): bytes after a stream
     // are judged here, where garbage can be told from a corrupt stream.
+    // The limit is checked against the header's dictionary before any of
+    // it is allocated.
+    std::uint64_t limit = limits_.decoderBytes;
     lzma_ret status =
-        format_ == Format::Xz ? lzma_stream_decoder(&c.lzma, UINT64_MAX, 0) : lzma_alone_decoder(&c.lzma, UINT64_MAX);
-    if (status == LZMA_MEM_ERROR) abnormalExit(ERR_NO_MEMORY, SITE_XZ, MODULE);
-    if (status != LZMA_OK) fail(Fault::Corrupt);
+        format_ == Format::Xz ? lzma_stream_decoder(&c.lzma, limit, 0) : lzma_alone_decoder(&c.lzma, limit);
+    if (status == LZMA_MEM_ERROR)
+      noMemory();
+    else if (status != LZMA_OK)
+      fail(Fault::Corrupt);
     break;
   }
   case Format::Bzip2: {
     int status = BZ2_bzDecompressInit(&c.bzip2, 0, 0);
-    if (status == BZ_MEM_ERROR) abnormalExit(ERR_NO_MEMORY, SITE_BZIP2, MODULE);
     c.bzip2Open = status == BZ_OK;
-    if (status != BZ_OK) fail(Fault::Corrupt);
+    if (status == BZ_MEM_ERROR)
+      noMemory();
+    else if (status != BZ_OK)
+      fail(Fault::Corrupt);
     break;
   }
   case Format::Zstd:
     // The stream starts the next frame by itself once a frame is done.
     if (!c.zstd) {
       c.zstd = ZSTD_createDStream();
-      if (!c.zstd) abnormalExit(ERR_NO_MEMORY, SITE_ZSTD, MODULE);
+      if (!c.zstd) {
+        noMemory();
+        break;
+      }
+      // Frames written with a long window (zstd --long) are read: every
+      // window the format allows, or what the memory bound admits.
+      ZSTD_bounds bounds = ZSTD_dParam_getBounds(ZSTD_d_windowLogMax);
+      int windowLog = ZSTD_isError(bounds.error) ? 0 : bounds.upperBound;
+      while (windowLog > 10 && (std::uint64_t{1} << windowLog) > limits_.decoderBytes) windowLog--;
+      if (windowLog > 0) ZSTD_DCtx_setParameter(c.zstd, ZSTD_d_windowLogMax, windowLog);
     }
     break;
   default: break;
@@ -371,6 +422,10 @@ void InputFile::endMember() {
 // One read of the file, retried after a signal; false on an error (recorded).
 bool InputFile::readSome(unsigned char *to, std::size_t n, std::size_t &got) {
   if (n > SSIZE_MAX) n = SSIZE_MAX;
+  if (limits_.keepGoing && !limits_.keepGoing()) {
+    abandoned_ = failed_ = true;
+    return false;
+  }
   for (;;) {
     ssize_t count = ::read(fd_, to, n);
     if (count >= 0) {
@@ -408,4 +463,9 @@ bool InputFile::peek(std::size_t n) {
 void InputFile::fail(Fault fault) {
   failed_ = true;
   decodeError_ = REASONS[static_cast<int>(format_)][static_cast<int>(fault)];
+}
+
+void InputFile::noMemory() {
+  if (!limits_.memoryFailsTheFile) abnormalExit(ERR_NO_MEMORY, site(), MODULE);
+  fail(Fault::Memory);
 }

@@ -5,19 +5,33 @@
 // ".lzma"; anything else is plain text. Every member, stream or frame that a
 // file holds is read, one after the other, as the command-line tools read
 // them. The libraries decode straight into the caller's buffer: besides their
-// state only one small input block is held. A decoder that cannot get memory
-// ends the process through the abnormal exit.
+// state only one small input block is held. An empty file is empty text
+// whatever its name says.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "storage/CheckedArray.h"
+
+// How far the decoders may go. The reader of an instance takes the defaults:
+// a decoder gets the memory it asks for (every window the formats allow),
+// and lack of memory ends the process through the abnormal exit. The size
+// probe of the directory walk runs in the parent of every instance and must
+// never end the run: it bounds the decoders' memory, takes a failed
+// allocation as the file's failure, and is asked before every read of the
+// file whether to go on.
+struct InputLimits {
+  std::uint64_t decoderBytes = UINT64_MAX;
+  bool memoryFailsTheFile = false;
+  std::function<bool()> keepGoing; // empty: always
+};
 
 class InputFile {
 public:
   // Takes an open descriptor of a regular file (owned: closed by the
   // destructor) and its path (the path only matters for the .lzma rule).
-  InputFile(int fd, const char *path);
+  InputFile(int fd, const char *path, const InputLimits &limits = {});
   ~InputFile();
   InputFile(const InputFile &) = delete;
   InputFile &operator=(const InputFile &) = delete;
@@ -31,6 +45,8 @@ public:
   // null when reading the file itself failed (then readErrno() is the errno).
   const char *decodeError() const { return decodeError_; }
   int readErrno() const { return readErrno_; }
+  // After -1: keepGoing said to stop.
+  bool abandoned() const { return abandoned_; }
   // "plain", "gzip", "xz", "lzma", "bzip2" or "zstd".
   const char *format() const;
   bool compressed() const { return format_ != Format::Plain; }
@@ -40,11 +56,11 @@ public:
 
 private:
   enum class Format { Plain, Gzip, Xz, Lzma, Bzip2, Zstd };
-  enum class Fault { Corrupt, Truncated, Garbage };
+  enum class Fault { Corrupt, Truncated, Garbage, Memory };
   // What follows a complete member (or the start of the file).
   enum class Next { Member, End, Garbage, Truncated, Failed };
   // Outcome of one library call.
-  enum class Step { Going, MemberEnd, Corrupt };
+  enum class Step { Going, MemberEnd, Corrupt, Failed };
   struct Codec; // the library's decoder state, defined with the decoders
 
   static bool agreesWithMagic(Format format, const unsigned char *bytes, std::size_t have);
@@ -65,8 +81,13 @@ private:
   bool refill();
   bool peek(std::size_t n);
   void fail(Fault fault);
+  // A decoder out of memory (or over its limit): the process's end, or the
+  // file's failure when the limits say so.
+  void noMemory();
+  int site() const; // of the format's decoder, for the abnormal exit
 
   int fd_;
+  InputLimits limits_;
   Format format_ = Format::Plain;
   Codec *codec_ = nullptr;
   CheckedArray<unsigned char> input_;
@@ -76,6 +97,7 @@ private:
   bool eof_ = false;
   bool ended_ = false;
   bool failed_ = false;
+  bool abandoned_ = false;
   const char *decodeError_ = nullptr;
   int readErrno_ = 0;
   std::size_t fileSize_ = SIZE_MAX;

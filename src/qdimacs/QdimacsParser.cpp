@@ -22,11 +22,11 @@
 
 #include <algorithm>
 
+#include "base/IOutils.h"
+#include "base/RunStatus.h"
+#include "base/Statistics.h"
 #include "formula/QbFormula.h"
 #include "qdimacs/InputFile.h"
-#include "run/IOutils.h"
-#include "run/RunStatus.h"
-#include "run/Statistics.h"
 #include "storage/AbnormalExit.h"
 #include "storage/CheckedArray.h"
 
@@ -37,7 +37,7 @@ constexpr const char *MODULE = "Qdimacs";
 constexpr int SITE_LINE_BUFFER = 81;
 constexpr int SITE_LITERALS = 103;
 constexpr int SITE_SEEN = 104;
-constexpr int SITE_PROBE_LINE_BUFFER = 394;
+constexpr int SITE_PROBE_LINE_BUFFER = 394; // reported by no abnormal exit: the probe's reader is fallible
 constexpr std::size_t BLOCK_BYTES = std::size_t{1} << 20;
 constexpr std::size_t SMALL_BLOCK_BYTES = std::size_t{4} << 10;
 constexpr int DEFAULT_BLOCK_CHUNK = 1 << 16;
@@ -61,7 +61,10 @@ inline const char *skipToken(const char *p, const char *end) {
 // Lines of an input file's text, cut as described at the top of the file.
 class LineReader {
 public:
-  LineReader(InputFile &input, int site) : input_(input), buffer_(site, MODULE) {
+  // A fallible reader (the size probe's) takes a buffer it cannot get as the
+  // end of the file, a failure, instead of ending the process.
+  LineReader(InputFile &input, int site, bool fallible = false)
+      : input_(input), buffer_(site, MODULE), fallible_(fallible) {
     // A small file needs no large buffer (most instances of a benchmark
     // directory are small); the buffer grows when a line needs more.
     if (std::size_t size = input.plainSize(); size < BLOCK_BYTES) firstBlock_ = std::max(SMALL_BLOCK_BYTES, size + 1);
@@ -112,7 +115,12 @@ private:
       std::size_t grown = buffer_.size() ? 2 * buffer_.size() : firstBlock_;
       // Never more than one limit's worth (plus a block) is ever held.
       if (grown > limit + BLOCK_BYTES) grown = limit + BLOCK_BYTES;
-      buffer_.growUninitialized(grown);
+      if (!fallible_) {
+        buffer_.growUninitialized(grown);
+      } else if (!buffer_.tryGrowUninitialized(grown)) {
+        failed_ = atEnd_ = true;
+        return;
+      }
     }
     long got = input_.read(buffer_.data() + end_, buffer_.size() - end_);
     if (got > 0) {
@@ -130,6 +138,7 @@ private:
   std::size_t scanned_ = 0; // bytes after begin_ known to hold no newline
   bool atEnd_ = false;
   bool failed_ = false;
+  bool fallible_;
 };
 
 enum class Number { Ok, NotInt, Overflow };
@@ -562,11 +571,19 @@ QbFormula *Qdimacs_parseFile(const char *path) {
   }
 }
 
-int Qdimacs_probeInstanceSize(const char *path) {
+int Qdimacs_probeInstanceSize(const char *path, const InputLimits &limits, bool *abandoned) {
+  if (abandoned) *abandoned = false;
   int fd = IOutils_openInputFile(path);
   if (fd < 0) return 0;
-  InputFile input(fd, path);
-  LineReader reader(input, SITE_PROBE_LINE_BUFFER);
+  InputFile input(fd, path, limits);
+  LineReader reader(input, SITE_PROBE_LINE_BUFFER, limits.memoryFailsTheFile);
+  struct Told { // whether the probe was stopped, however it returns
+    InputFile &input;
+    bool *abandoned;
+    ~Told() {
+      if (abandoned) *abandoned = input.abandoned();
+    }
+  } told{input, abandoned};
   const std::size_t limit = static_cast<std::size_t>(LINE_BUFSIZE < 2 ? 2 : LINE_BUFSIZE) - 1;
   const char *line = nullptr;
   std::size_t length = 0;

@@ -10,9 +10,8 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "qdimacs/Qdimacs.h"
-#include "run/IOutils.h"
-#include "run/RunStatus.h"
+#include "base/IOutils.h"
+#include "base/RunStatus.h"
 
 namespace {
 int Options_dumpTree = 0;

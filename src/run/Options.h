@@ -3,7 +3,7 @@
 // settings are written only while the command line is parsed, before any
 // instance child exists, and read through the getters afterwards.
 
-#include "qdimacs/Qdimacs.h"
+#include "batch/Batch.h"
 
 // Returns 0 when processing is to go on, otherwise the value with which main
 // ends the process at once (40, -2 or -3). Prints the help or version text

@@ -3,33 +3,30 @@
 #include "run/Pipeline.h"
 
 #include <cstdio>
-#include <utility>
 
+#include "base/IOutils.h"
+#include "base/RunStatus.h"
 #include "formula/QbFormula.h"
 #include "normalize/QbFormulaNormalize.h"
-#include "run/IOutils.h"
 #include "run/Options.h"
-#include "run/RunStatus.h"
 #include "storage/Memory.h"
 #include "tree/QbfTree.h"
 
 namespace {
+// The directory the walk started from, below which the files an instance
+// writes keep their place under the folder given for them.
+const char *walkRoot() { return VEXT_getMode() == MODE_DIRECTORY ? Options_getDirName() : nullptr; }
+
 // The DOT file (beside the input, or under the folder given for them), or the
 // mark that says why it is not there.
 void writeDotFile(QbfTree *tree, const char *inputPath) {
-  const char *reason = nullptr;
-  struct Open {
-    FILE *file;
-    ~Open() { // only when an abnormal exit unwinds through the writer
-      if (file) std::fclose(file);
-    }
-  } open{IOutils_openDotFile(inputPath, Options_getDotDir(),
-                             VEXT_getMode() == MODE_DIRECTORY ? Options_getDirName() : nullptr, &reason)};
-  if (open.file) {
-    QbfTree_printVizFormat(tree, open.file, Options_getDumpDetailedTreeEnabled(), Options_getCompressedTarnuEnabled());
-    if (IOutils_closeDotFile(std::exchange(open.file, nullptr), &reason) == 0) return;
+  OutputFile dot(inputPath, ".treeDup.dot", Options_getDotDir(), walkRoot());
+  if (dot.stream()) {
+    QbfTree_printVizFormat(tree, dot.stream(), Options_getDumpDetailedTreeEnabled(),
+                           Options_getCompressedTarnuEnabled());
+    if (dot.commit()) return;
   }
-  std::printf("[DOT FILE NOT WRITTEN: %s]", reason);
+  std::printf("[DOT FILE NOT WRITTEN: %s]", dot.reason());
   std::fflush(stdout);
 }
 } // namespace
@@ -49,4 +46,8 @@ int mainProcessingProcedure(QbFormula *formula) {
   QbFormula_delete(formula);
   Memory_flush();
   return EXIT_INSTANCE_DONE;
+}
+
+void removeLeftoversOfInstance(const char *path, pid_t child) {
+  if (Options_getDumpTreeEnabled()) IOutils_removeTemporaryFile(path, Options_getDotDir(), walkRoot(), child);
 }

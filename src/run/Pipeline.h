@@ -4,7 +4,12 @@
 // quantifier tree, its DOT file on request, the tree summary, and the release
 // of everything the instance built.
 
+#include <sys/types.h>
+
 struct QbFormula;
 
 // Takes ownership of a finalized formula; returns the child's exit code, 1.
 int mainProcessingProcedure(QbFormula *formula);
+// In the parent, after an instance child that did not complete: removes the
+// temporary file it may have left where its DOT file goes.
+void removeLeftoversOfInstance(const char *path, pid_t child);

@@ -1,10 +1,11 @@
-// Entry point: the command line, the banner, and the instance driver.
+// Entry point: the command line, the banner, and the run.
 
 #include <csignal>
 #include <cstdio>
 #include <malloc.h>
 
-#include "qdimacs/Qdimacs.h"
+#include "base/StandardOutput.h"
+#include "batch/Batch.h"
 #include "run/Options.h"
 #include "run/Pipeline.h"
 #include "storage/AbnormalExit.h"
@@ -19,16 +20,21 @@ int main(int argc, char **argv) {
   // An inherited "ignore" would let the system reap the instance children
   // before the driver could wait for them.
   std::signal(SIGCHLD, SIG_DFL);
+  StandardOutput_init();
   int stop = Options_parseCommandLine(argc, argv);
-  if (stop != 0) return stop;
+  if (stop != 0) {
+    StandardOutput_finish();
+    return stop;
+  }
   printBanner();
-  std::fflush(stdout);
+  StandardOutput_check();
   Memory_init();
-  int result =
-      Qdimacs_processInstancesInPath(Options_getDirName(), mainProcessingProcedure, Options_getBatchSettings());
+  Tally tally;
+  int result = Qdimacs_processInstancesInPath(
+      Options_getDirName(), {mainProcessingProcedure, removeLeftoversOfInstance}, Options_getBatchSettings(), tally);
   std::printf("\n");
-  std::fflush(stdout);
-  Qdimacs_reportToStandardError();
+  StandardOutput_finish();
+  Qdimacs_reportToStandardError(tally);
   Memory_quit();
   return result;
 }

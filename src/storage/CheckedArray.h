@@ -70,6 +70,20 @@ public:
     if (n > capacity_) reserve(n > 2 * capacity_ ? n : 2 * capacity_);
     size_ = n;
   }
+  // growUninitialized for a caller that can do without: false, and the array
+  // as it was, when the memory cannot be had.
+  bool tryGrowUninitialized(std::size_t n) {
+    if (n > capacity_) {
+      std::size_t capacity = n > 2 * capacity_ ? n : 2 * capacity_;
+      if (capacity > SIZE_MAX / sizeof(T)) return false;
+      void *grown = std::realloc(data_, capacity * sizeof(T));
+      if (!grown) return false;
+      data_ = static_cast<T *>(grown);
+      capacity_ = capacity;
+    }
+    if (n > size_) size_ = n;
+    return true;
+  }
   void reserve(std::size_t n) {
     if (n <= capacity_) return;
     if (n > SIZE_MAX / sizeof(T)) abnormalExit(ERR_NO_MEMORY, site_, module_);

@@ -26,6 +26,8 @@ constexpr int SITE_STACK = 213;
 constexpr int SITE_COUNT = 260;
 constexpr int SITE_EDGES = 118;
 constexpr std::size_t CHUNK_NODES = 4096;
+constexpr std::size_t MAX_CHUNK_BYTES = std::size_t{64} << 20;
+constexpr std::size_t MAX_CHUNK_NODES = MAX_CHUNK_BYTES / sizeof(QbfTreeNode);
 
 CheckedArray<char> decimalText(SITE_COUNT, MODULE);
 
@@ -308,8 +310,10 @@ void treeLabeling(QbfTree *t) {
 
 } // namespace
 
-// Chunks grow with the tree (CHUNK_NODES, then each twice the one before):
-// a large tree lives in a few large blocks, which go into huge pages.
+// Chunks grow with the tree (CHUNK_NODES, then each twice the one before, up
+// to MAX_CHUNK_BYTES): a large tree lives in a few large blocks, which go into
+// huge pages, and the last chunk never asks for much more than the tree still
+// needs (under a memory limit, a doubled chunk could fail at half of it).
 struct QbfTree::Chunk {
   Chunk *next;
   std::size_t used, capacity;
@@ -333,6 +337,7 @@ QbfTree::~QbfTree() {
 QbfTreeNode *QbfTree_allocNode(QbfTree *t) {
   if (!t->chunks || t->chunks->used == t->chunks->capacity) {
     std::size_t capacity = t->chunks ? 2 * t->chunks->capacity : CHUNK_NODES;
+    if (capacity > MAX_CHUNK_NODES) capacity = MAX_CHUNK_NODES;
     auto *chunk = static_cast<QbfTree::Chunk *>(
         checkedMalloc(sizeof(QbfTree::Chunk) + capacity * sizeof(QbfTreeNode), SITE_NODES, MODULE));
     *chunk = QbfTree::Chunk{t->chunks, 0, capacity};

@@ -14,10 +14,10 @@
 #include <sstream>
 
 #include "Support.h"
+#include "base/RunStatus.h"
 #include "formula/QbFormula.h"
 #include "normalize/QbFormulaNormalize.h"
 #include "qdimacs/Qdimacs.h"
-#include "run/RunStatus.h"
 #include "storage/Memory.h"
 #include "tree/QbfTree.h"
 

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "Support.h"
-#include "run/MemoryProbes.h"
+#include "base/MemoryProbes.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Run status: three process-wide integers and the step change that is measured.
 
-#include "run/RunStatus.h"
+#include "base/RunStatus.h"
 
-#include "run/Statistics.h"
+#include "base/Statistics.h"
 
 namespace {
 int VEXT_mode = MODE_NONE;

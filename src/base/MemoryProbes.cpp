@@ -2,7 +2,7 @@
 // process: a probe costs microseconds); other platforms write no figures and
 // the scans then find nothing, as for a probe command that failed.
 
-#include "run/MemoryProbes.h"
+#include "base/MemoryProbes.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "run/IOutils.h"
+#include "base/IOutils.h"
 #include "storage/AbnormalExit.h"
 
 namespace {

@@ -34,15 +34,44 @@ int IOutils_openRegularFile(const char *path, int flags, const char **reason = n
 // An input file: followed through links, read only.
 int IOutils_openInputFile(const char *path);
 
-// The DOT file of an instance, its path followed by ".treeDup.dot", opened
-// for writing from its start without following a link. With a dotDir, the
-// file goes under it instead: the input path below root (the directory the
-// walk started from; null in file mode, for the base name), its folders made
-// as needed and entered without following a link. An existing file is not
-// emptied here: closing cuts it to what was written (on ext4, emptying a
-// file and writing it again makes its close wait for the disk). Null with a
-// reason when it cannot be opened.
-FILE *IOutils_openDotFile(const char *inputPath, const char *dotDir, const char *root, const char **reason);
-// Cuts the DOT file to what was written and closes it; 0, or -1 with a
-// reason when writing it failed.
-int IOutils_closeDotFile(FILE *file, const char **reason);
+// A file an instance writes (its DOT file): the input path followed by a
+// suffix, beside the input or, with an outDir, under it: the input path below
+// root (the directory the walk started from; null in file mode, for the base
+// name), its folders made as needed and entered without following a link.
+// The file is complete or absent: the text goes into a temporary file in the
+// final file's folder, named after the writing process (".tarnu-PID.tmp"),
+// which takes the final name only once all of it is written; until then an
+// older file of that name stays as it was. A symbolic link, a FIFO or a
+// directory under the final name is not replaced ("not a regular file"), nor
+// a file the process may not write.
+class OutputFile {
+public:
+  OutputFile(const char *inputPath, const char *suffix, const char *outDir, const char *root);
+  // Removes the temporary file unless it was committed.
+  ~OutputFile();
+  OutputFile(const OutputFile &) = delete;
+  OutputFile &operator=(const OutputFile &) = delete;
+
+  // The stream to write; null when the file could not be opened (reason()).
+  FILE *stream() const { return file_; }
+  // Writes out what is buffered, closes the stream and gives the file its
+  // final name; false when any of it failed (reason()), and then the
+  // temporary file is gone.
+  bool commit();
+  const char *reason() const { return reason_; }
+
+private:
+  void discard();
+
+  int folder_ = -1;
+  FILE *file_ = nullptr;
+  char *finalName_ = nullptr;
+  char temporaryName_[40] = "";
+  const char *reason_ = nullptr;
+};
+
+// In the parent, after a child that did not complete: removes the temporary
+// file the child (its process id) may have left in the folder where it would
+// have written the files of that input (see OutputFile). Makes no folder and
+// follows no link.
+void IOutils_removeTemporaryFile(const char *inputPath, const char *outDir, const char *root, int child);

@@ -1,11 +1,11 @@
 // Statistics: step counters, times and memory peaks of one instance.
 
-#include "run/Statistics.h"
+#include "base/Statistics.h"
 
 #include <ctime>
 
-#include "run/MemoryProbes.h"
-#include "run/RunStatus.h"
+#include "base/MemoryProbes.h"
+#include "base/RunStatus.h"
 
 namespace {
 int timesStepIsExecuted[STATUS_STEPS];

@@ -1,0 +1,39 @@
+// Batch: the run as the mode says, and its summary line.
+
+#include "batch/Batch.h"
+
+#include <cstdio>
+
+#include "base/RunStatus.h"
+#include "batch/Scheduler.h"
+#include "batch/Walk.h"
+
+int Qdimacs_processInstancesInPath(const char *path, const InstanceProcedures &procedures,
+                                   const BatchSettings &settings, Tally &tally) {
+  int mode = VEXT_getMode();
+  if (mode != MODE_FILE && mode != MODE_DIRECTORY) return EXIT_IO_ERROR;
+  Scheduler scheduler(settings, procedures, mode == MODE_DIRECTORY);
+  int result;
+  if (mode == MODE_FILE) {
+    scheduler.noteFound(1);
+    scheduler.submit(path, 0);
+    scheduler.finish();
+    result = scheduler.lastOutcome();
+  } else {
+    result = DirectoryWalk(scheduler, settings).walk(path);
+    scheduler.finish();
+  }
+  tally = scheduler.tally();
+  return result;
+}
+
+void Qdimacs_reportToStandardError(const Tally &tally) {
+  int mode = VEXT_getMode();
+  if (mode == MODE_FILE && tally.ok == tally.instances) return;
+  if (mode != MODE_FILE && mode != MODE_DIRECTORY) return;
+  std::fprintf(stderr,
+               "tarnu: %ld instances: %ld ok, %ld parse errors, %ld without a problem line, %ld abnormal exits, %ld "
+               "timeouts, %ld crashes; skipped: %ld symbolic links, %ld special files, %ld unreadable directories\n",
+               tally.instances, tally.ok, tally.parseErrors, tally.noProblemLine, tally.abnormalExits, tally.timeouts,
+               tally.crashes, tally.links, tally.specialFiles, tally.unreadableDirectories);
+}

@@ -1,0 +1,108 @@
+// InstanceChild: the instance's side of the fork.
+
+#include "batch/InstanceChild.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <dirent.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#endif
+
+#include "base/RunStatus.h"
+#include "base/StandardOutput.h"
+#include "qdimacs/Qdimacs.h"
+
+namespace {
+// The child's last step, its output flushed. The exit handlers and library
+// destructors would only tidy a process about to vanish, at a cost above
+// that of a small instance; the sanitizer builds run them (the leak check
+// is one).
+[[noreturn]] void leaveChild(int code) {
+  std::fflush(stdout);
+#if defined(__SANITIZE_ADDRESS__)
+  std::exit(code);
+#else
+  std::_Exit(code);
+#endif
+}
+
+// Dies with the parent: a parent killed however it is (SIGKILL included)
+// leaves no instance running.
+void tieToParent(pid_t parent) {
+#if defined(__linux__)
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+  // The parent may have died before the request took effect.
+  if (getppid() != parent) _exit(EXIT_ERROR & 0xff);
+}
+
+// The signal actions of a plain process: the parent's handlers go (a handler
+// stays only where the parent inherited "ignore"), and no signal is blocked.
+void plainSignals(const sigset_t *mask) {
+  for (int signal : {SIGCHLD, SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action = {};
+    if (sigaction(signal, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) std::signal(signal, SIG_DFL);
+  }
+  StandardOutput_restoreInChild();
+  sigprocmask(SIG_SETMASK, mask, nullptr);
+}
+
+// Standard output becomes the pipe; every descriptor above standard error
+// (the parent's pipes, its signal pipe, whatever it inherited) is closed.
+void keepOnlyOwnDescriptors(int output) {
+  if (output != STDOUT_FILENO) {
+    dup2(output, STDOUT_FILENO);
+    close(output);
+  }
+#if defined(__linux__) && defined(SYS_close_range)
+  if (syscall(SYS_close_range, 3U, ~0U, 0U) == 0) return;
+#endif
+  // Without close_range: the open descriptors as the system lists them.
+  if (DIR *fds = opendir("/dev/fd")) {
+    int own = dirfd(fds);
+    while (const dirent *entry = readdir(fds)) {
+      int fd = std::atoi(entry->d_name);
+      if (fd > STDERR_FILENO && fd != own) close(fd);
+    }
+    closedir(fds);
+  }
+}
+
+void limitMemory(long megabytes) {
+  if (megabytes <= 0) return;
+  rlimit limit;
+  getrlimit(RLIMIT_AS, &limit);
+  rlim_t bytes = static_cast<rlim_t>(megabytes) << 20;
+  if (limit.rlim_max == RLIM_INFINITY || bytes < limit.rlim_max) limit.rlim_max = bytes;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_AS, &limit);
+}
+} // namespace
+
+void InstanceChild_run(const ChildSetup &setup) {
+  tieToParent(setup.parent);
+  plainSignals(setup.signalMask);
+  keepOnlyOwnDescriptors(setup.output);
+  limitMemory(setup.memoutMegabytes);
+  VEXT_setStatus(STATUS_INITIAL);
+  std::printf("\n%i.Processing \"%s\"...  ", setup.number, setup.path);
+  std::fflush(stdout);
+  std::clock_t start = std::clock();
+  QbFormula *formula = Qdimacs_parseFile(setup.path);
+  if (!formula) {
+    const char *reason = Qdimacs_getParseError();
+    if (reason) std::printf("[PARSE ERROR: %s]", reason);
+    leaveChild(reason ? EXIT_PARSE_ERROR : CHILD_NO_PROBLEM_LINE);
+  }
+  int result = setup.process(formula);
+  unsigned long ticks = static_cast<unsigned long>(std::clock()) - static_cast<unsigned long>(start);
+  std::printf("[OK, %.1fs]", static_cast<double>(ticks) / CLOCKS_PER_SEC);
+  std::fflush(stdout);
+  std::printf("\n");
+  leaveChild(result);
+}
