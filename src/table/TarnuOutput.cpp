@@ -36,7 +36,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "run/IOutils.h"
+#include "base/IOutils.h"
 
 const std::array<const char *, TABLE_COLUMNS> TABLE_COLUMN_NAMES = {
     "run",          "number",          "path",         "variables",       "forall",
@@ -146,6 +146,7 @@ Match matchElements(std::string_view s, std::size_t &p, const std::vector<Elemen
   return Match::Full;
 }
 
+constexpr std::string_view NO_MEMORY = "Cannot allocate memory";
 const std::vector<Element> ABNORMAL_EXIT = {{"[Abnormal exit due to error \"", Chars::Digits, -1},
                                             {"", Chars::Quoted, COL_DETAIL},
                                             {"\" at line ", Chars::Digits, -1},
@@ -301,6 +302,9 @@ Body readBody(std::string_view s, bool cutShort) {
     if (!childEnding(PARSE_ERROR, "parse-error")) return body;
   } else if (rest.substr(0, 2) == "[A") {
     if (!childEnding(ABNORMAL_EXIT, "abnormal-exit")) return body;
+    // Out of memory (under -memout, or the machine's): its own outcome, so a
+    // table can sort on it; the text stays in detail.
+    if (childEnded && row[COL_DETAIL] == NO_MEMORY) outcome = "memout";
   } else if (rest.empty()) {
     if (complete)
       outcome = "ok";
