@@ -119,6 +119,20 @@ TEST(Compressed, DamagedStreamsAreParseErrorsWithTheirReason) {
         dir.path());
   EXPECT_EQ(test::runTarnu({"zeros.qdimacs.gz"}, {.cwd = dir.path()}).status, 1) << "zeros after a gzip member";
   EXPECT_EQ(test::runTarnu({"empty.qdimacs.gz"}, {.cwd = dir.path()}).status, 252) << "no problem line";
+  // An empty file has no problem line whatever its name says (.lzma has no
+  // magic number to tell it by).
+  for (const Format &format : FORMATS) {
+    test::writeFile(dir.file(std::string("e.qdimacs") + format.suffix), "");
+    test::RunResult r = test::runTarnu({std::string("e.qdimacs") + format.suffix}, {.cwd = dir.path()});
+    EXPECT_NE(r.err.find(" 0 parse errors, 1 without a problem line"), std::string::npos) << format.name << r.out;
+  }
+  // A zstd frame with the largest window the format allows (as zstd --long=31
+  // writes it for a large input), holding one raw block.
+  const std::string text = "p cnf 2 1\n1 -2 0\n";
+  test::writeFile(dir.file("long.qdimacs.zst"),
+                  std::string("\x28\xb5\x2f\xfd\x00\xa8", 6) + static_cast<char>(text.size() << 3 | 1) +
+                      std::string(2, '\0') + text);
+  EXPECT_EQ(test::runTarnu({"long.qdimacs.zst"}, {.cwd = dir.path()}).status, 1);
 }
 
 // tests/data/comments.qdimacs.xz: 2 GB of comment lines of 1000 characters

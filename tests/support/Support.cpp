@@ -5,17 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -58,13 +62,32 @@ std::string readFile(const std::string &path) {
 RunResult run(const std::string &program, const std::vector<std::string> &args, const RunOptions &options) {
   int in[2], out[2], err[2];
   if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
+  if (options.errorOnTerminal) {
+    // The terminal's side stands in for the pipe's: err[0] the master, err[1] the slave.
+    close(err[0]), close(err[1]);
+    err[0] = posix_openpt(O_RDWR | O_NOCTTY);
+    if (err[0] < 0 || grantpt(err[0]) != 0 || unlockpt(err[0]) != 0) throw std::runtime_error("no terminal");
+    err[1] = open(ptsname(err[0]), O_RDWR | O_NOCTTY);
+    termios mode;
+    tcgetattr(err[1], &mode);
+    cfmakeraw(&mode);
+    tcsetattr(err[1], TCSANOW, &mode);
+  }
   pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
+    int output =
+        options.outputFile.empty() ? out[1] : open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(in[0], 0);
-    dup2(out[1], 1);
+    dup2(output, 1);
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+    std::signal(SIGPIPE, options.ignorePipeSignal ? SIG_IGN : SIG_DFL);
+    for (const std::string &entry : options.env) putenv(const_cast<char *>(entry.c_str()));
+    if (options.fileSize) {
+      rlimit limit{options.fileSize, options.fileSize};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     if (options.memory) {
       rlimit limit{options.memory, options.memory};
       setrlimit(RLIMIT_AS, &limit);
@@ -108,7 +131,9 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
       ssize_t n = read(fd, chunk, sizeof chunk);
       if (n > 0)
         (i == 0 ? result.out : result.err).append(chunk, static_cast<std::size_t>(n));
-      else if (n == 0 || errno != EINTR)
+      else if (n == 0 || errno != EINTR) // a terminal's master reads EIO once the last slave is closed
+        close(fd), fd = -1;
+      if (i == 0 && fd >= 0 && options.closeOutputAfter && result.out.size() >= options.closeOutputAfter)
         close(fd), fd = -1;
     }
     if (inFd >= 0 && fds[2].revents) {
@@ -129,6 +154,24 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
 RunResult runTarnu(const std::vector<std::string> &args, const RunOptions &options) {
   return run(tarnuBinary(), args, options);
 }
+
+void adoptOrphans() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
+
+int orphansStillRunning() {
+  for (int attempt = 0;; attempt++) {
+    pid_t pid = waitpid(-1, nullptr, WNOHANG);
+    if (pid > 0) continue;
+    if (pid < 0) return 0; // none left
+    if (attempt >= 100) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  int running = 0;
+  std::ifstream list("/proc/self/task/" + std::to_string(getpid()) + "/children");
+  for (int pid; list >> pid;) running++;
+  return running;
+}
+
+std::string failingCallsLibrary() { return TARNU_FAILING_CALLS; }
 
 std::string tarnuBinary() { return TARNU_BINARY; }
 std::string tableBinary() { return TARNU_TABLE_BINARY; }

@@ -34,11 +34,17 @@ struct RunResult {
 };
 
 struct RunOptions {
-  std::string cwd;               // empty: the current directory
-  std::string input;             // standard input
-  bool unprivileged = false;     // as "nobody" when the tests run as root
-  unsigned long long memory = 0; // address space limit in bytes, 0: none
-  unsigned long processes = 0;   // limit of processes of the user, 0: none
+  std::string cwd;                  // empty: the current directory
+  std::string input;                // standard input
+  bool unprivileged = false;        // as "nobody" when the tests run as root
+  unsigned long long memory = 0;    // address space limit in bytes, 0: none
+  unsigned long processes = 0;      // limit of processes of the user, 0: none
+  unsigned long long fileSize = 0;  // largest file the program may write, in bytes, 0: no limit
+  std::vector<std::string> env;     // NAME=VALUE added to the environment
+  std::string outputFile;           // standard output goes there instead (then out stays empty)
+  std::size_t closeOutputAfter = 0; // stop reading standard output after that many bytes, 0: never
+  bool ignorePipeSignal = false;    // start with SIGPIPE ignored (otherwise its default action)
+  bool errorOnTerminal = false;     // standard error is a terminal (a pseudo-terminal read into err)
   std::function<void(int pid)> whileRunning;
 };
 
@@ -46,6 +52,15 @@ struct RunOptions {
 // together, so neither pipe can fill up.
 RunResult run(const std::string &program, const std::vector<std::string> &args, const RunOptions &options = {});
 RunResult runTarnu(const std::vector<std::string> &args, const RunOptions &options = {});
+
+// Makes this process the reaper of orphans below it, so that a test sees the
+// children the program under test leaves behind.
+void adoptOrphans();
+// Reaps the adopted orphans that have ended; returns how many still run
+// after a grace time of a second.
+int orphansStillRunning();
+// The preloaded library that makes chosen calls fail (FailingCalls.cpp).
+std::string failingCallsLibrary();
 
 // The program under test, its companion, and the source tree.
 std::string tarnuBinary();

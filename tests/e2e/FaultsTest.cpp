@@ -1,0 +1,226 @@
+// A run over many instances loses nothing, whatever fails: a fork or a pipe
+// (made to fail through a preloaded library), standard output (a full disk, a
+// pipe closed early), a hostile compressed file in the size probe, a child
+// killed while it writes its DOT file, the parent killed half-way. Each test
+// compares with a run without the fault, or checks what must stay behind:
+// no child, no half-written file.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "Support.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+std::string chain(int n, int declared) {
+  std::string text = "p cnf " + std::to_string(declared) + " " + std::to_string(n - 1) + "\ne";
+  for (int v = 1; v <= n; v++) text += " " + std::to_string(v);
+  text += " 0\n";
+  for (int v = 1; v < n; v++) text += std::to_string(v) + " " + std::to_string(-(v + 1)) + " 0\n";
+  return text;
+}
+
+// A directory whose first instance runs for a while (it declares one
+// variable and uses a million), then five quick ones.
+void slowThenQuick(const test::ScratchDir &dir) {
+  test::writeFile(dir.file("d/slow.qdimacs"), chain(1000000, 1));
+  for (int i = 2; i <= 6; i++)
+    test::writeFile(dir.file("d/q" + std::to_string(i) + ".qdimacs"),
+                    "p cnf " + std::to_string(i) + " 1\na 1 0\ne 2 0\n1 2 0\n");
+}
+
+// The items of a run, one per string, without the banner; times masked.
+std::vector<std::string> items(const std::string &out) {
+  std::vector<std::string> found;
+  std::string masked = test::mask(out);
+  std::size_t first = masked.find(".Processing \"");
+  for (std::size_t at = first == std::string::npos ? first : masked.rfind('\n', first); at != std::string::npos;) {
+    std::size_t next = masked.find(".Processing \"", at + 14);
+    next = next == std::string::npos ? masked.size() : masked.rfind('\n', next);
+    found.push_back(masked.substr(at, next - at));
+    at = next == masked.size() ? std::string::npos : next;
+  }
+  return found;
+}
+
+std::vector<std::string> withFaults(std::vector<std::string> env) {
+  env.push_back("LD_PRELOAD=" + test::failingCallsLibrary());
+  env.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0:abort_on_error=1"));
+  return env;
+}
+
+TEST(Faults, AForkOrPipeThatFailsCostsOnlyItsInstanceAndOnlyWhenNoChildRuns) {
+  test::ScratchDir dir;
+  slowThenQuick(dir);
+  test::RunResult reference = test::runTarnu({"d"}, {.cwd = dir.path()});
+  std::vector<std::string> all = items(reference.out);
+  ASSERT_EQ(all.size(), 6u);
+  const std::string summary = " parse errors, 0 without a problem line, ";
+  struct Fault {
+    const char *jobs, *env, *reason;
+    int lost; // the item that is not run, 0: none
+  } faults[] = {
+      // (The first pipe is the scheduler's own, for signals: without it the
+      // loop looks for ended children every few milliseconds.)
+      {"-jobs=1", "FAIL_FORK=3", "Resource temporarily unavailable", 3},
+      {"-jobs=1", "FAIL_PIPE=2", "Too many open files", 1},
+      {"-jobs=3", "FAIL_FORK=2", nullptr, 0}, // the slow child runs: tried again once it ends
+      {"-jobs=2", "FAIL_PIPE=1,3", nullptr, 0},
+  };
+  for (const Fault &fault : faults) {
+    test::RunResult r = test::runTarnu({fault.jobs, "d"}, {.cwd = dir.path(), .env = withFaults({fault.env})});
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < all.size(); i++)
+      if (static_cast<int>(i) + 1 != fault.lost) expected.push_back(all[i]);
+    std::vector<std::string> got = items(r.out);
+    if (fault.lost) {
+      // The numbers of the items after the lost one stay as they were.
+      for (std::size_t i = 0; i < got.size(); i++) EXPECT_EQ(got[i], expected[i]) << fault.env;
+      EXPECT_EQ(r.err, "tarnu: d/" + std::string(fault.lost == 1 ? "slow" : "q3") + ".qdimacs: cannot start a " +
+                           "process: " + fault.reason + "\ntarnu: 6 instances: 5 ok, 0" + summary +
+                           "1 abnormal exits, 0 timeouts, 0 crashes; skipped: 0 symbolic links, 0 special files, 0 " +
+                           "unreadable directories\n")
+          << fault.env;
+    } else {
+      EXPECT_EQ(got, expected) << fault.env;
+      EXPECT_NE(r.err.find("6 instances: 6 ok, 0"), std::string::npos) << fault.env << r.err;
+    }
+    EXPECT_EQ(got.size(), expected.size()) << fault.env;
+    EXPECT_EQ(r.status, 6) << fault.env;
+  }
+  test::RunResult one = test::runTarnu({"d/q2.qdimacs"}, {.cwd = dir.path(), .env = withFaults({"FAIL_FORK=1"})});
+  EXPECT_EQ(one.status, 255);
+  EXPECT_TRUE(one.err.starts_with("tarnu: d/q2.qdimacs: cannot start a process: ")) << one.err;
+}
+
+TEST(Faults, AFailedWriteOnStandardOutputEndsTheRunAndLeavesNoChild) {
+  test::ScratchDir dir;
+  slowThenQuick(dir);
+  for (const char *path : {"d", "d/q2.qdimacs"}) {
+    test::RunResult r = test::runTarnu({path}, {.cwd = dir.path(), .outputFile = "/dev/full"});
+    EXPECT_EQ(r.status, 255) << path;
+    EXPECT_EQ(r.err, "tarnu: standard output: No space left on device\n") << path;
+  }
+  test::adoptOrphans();
+  // The reader goes away after the banner, while the slow child runs.
+  for (bool ignored : {true, false}) {
+    test::RunResult r =
+        test::runTarnu({"-jobs=3", "d"}, {.cwd = dir.path(), .closeOutputAfter = 1, .ignorePipeSignal = ignored});
+    EXPECT_EQ(r.status, ignored ? 255 : 128 + SIGPIPE);
+    EXPECT_EQ(r.err, ignored ? "tarnu: standard output: Broken pipe\n" : "");
+    EXPECT_EQ(test::orphansStillRunning(), 0);
+  }
+}
+
+TEST(Faults, ChildrenHoldNoOtherPipeAndDieWithTheirParent) {
+  test::ScratchDir dir;
+  slowThenQuick(dir);
+  test::writeFile(dir.file("d/slow2.qdimacs"), chain(1000000, 1));
+  test::adoptOrphans();
+  int pipes = -1;
+  test::RunResult r = test::runTarnu(
+      {"-jobs=2", "d"},
+      {.cwd = dir.path(), .whileRunning = [&](int pid) {
+         std::string list = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+         for (int attempt = 0; attempt < 2000 && pipes < 0; attempt++) {
+           std::ifstream children(list);
+           std::vector<int> running;
+           for (int child; children >> child;) running.push_back(child);
+           if (running.size() == 2) {
+             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+             pipes = 0;
+             for (int child : running) {
+               std::error_code error;
+               for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(child) + "/fd", error))
+                 pipes += fs::read_symlink(fd.path(), error).string().starts_with("pipe:") &&
+                          std::stoi(fd.path().filename()) > 2;
+             }
+             kill(pid, SIGKILL);
+           }
+           std::this_thread::sleep_for(std::chrono::milliseconds(5));
+         }
+       }});
+  EXPECT_EQ(r.status, 128 + SIGKILL);
+  EXPECT_EQ(pipes, 0);
+  EXPECT_EQ(test::orphansStillRunning(), 0);
+}
+
+// 3 GB of comment lines before the problem line, in gzip members of 1 MB.
+void commentBomb(const std::string &path) {
+  std::string comments;
+  while (comments.size() < (1u << 20)) comments += "c a comment line\n";
+  std::string member = test::run("/bin/gzip", {"-c"}, {.input = comments}).out, bomb;
+  for (int i = 0; i < 3000; i++) bomb += member;
+  test::writeFile(path, bomb + test::run("/bin/gzip", {"-c"}, {.input = "p cnf 9 1\n1 0\n"}).out);
+}
+
+TEST(Faults, TheProbeOfAFileNeverEndsNorStallsTheRun) {
+  test::ScratchDir dir;
+  commentBomb(dir.file("d/bomb.qdimacs.gz"));
+  test::writeFile(dir.file("d/a/slow.qdimacs"), chain(2000000, 1)); // runs while d's files are probed
+  test::writeFile(dir.file("d/z.qdimacs"), "p cnf 1 1\n1 0\n");
+  test::RunResult r = test::runTarnu({"-jobs=2", "-timeout=0.3", "d"}, {.cwd = dir.path()});
+  EXPECT_EQ(r.status, 3);
+  // The slow instance ends at its limit although the probe goes on at the time,
+  // and the file whose probe ran out of time stands where a file without a
+  // problem line would, with no child run.
+  EXPECT_NE(r.out.find("1.Processing \"d/a/slow.qdimacs\"...  [TIMEOUT]\n2.Processing \"d/bomb.qdimacs.gz\"...  "
+                       "[TIMEOUT]\n3.Processing \"d/z.qdimacs\""),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("3 instances: 1 ok, 0 parse errors, 0 without a problem line, 0 abnormal exits, 2 timeouts"),
+            std::string::npos)
+      << r.err;
+
+  if (test::sanitized()) return; // the sanitizers need the address space the limits take
+  // An lzma header that asks for a dictionary of 3 GiB: too much for the
+  // probe, and for the instance's own child, under a limit of 1 GB.
+  fs::remove_all(dir.file("d"));
+  test::writeFile(dir.file("d/z.qdimacs"), "p cnf 1 1\n1 0\n");
+  std::string lzma = test::run("/bin/sh", {"-c", "printf 'p cnf 1 1\\n1 0\\n' | xz --format=lzma -c"}).out;
+  lzma.replace(1, 4, std::string("\x00\x00\x00\xc0", 4));
+  test::writeFile(dir.file("d/big.qdimacs.lzma"), lzma);
+  r = test::runTarnu({"d"}, {.cwd = dir.path(), .memory = 1000000000});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("1.Processing \"d/big.qdimacs.lzma\"...  [Abnormal exit due to error \"Cannot allocate "
+                       "memory\" at line 602, file \"Qdimacs\"]\n\n2.Processing \"d/z.qdimacs\""),
+            std::string::npos)
+      << r.out;
+}
+
+TEST(Faults, ADotFileIsCompleteOrTheOldOneStays) {
+  test::ScratchDir dir;
+  test::writeFile(dir.file("d/s/chain.qdimacs"), chain(20000, 20000));
+  for (const char *where : {"d/s/chain.qdimacs.treeDup.dot", "out/s/chain.qdimacs.treeDup.dot"})
+    test::writeFile(dir.file(where), "old\n");
+  fs::create_directories(dir.file("out"));
+  // Killed by the limit of file sizes half-way through its DOT file.
+  for (const char *dotDir : {"-tree", "-dotdir=out"}) {
+    test::RunResult r = test::runTarnu({"-tree", dotDir, "d"}, {.cwd = dir.path(), .fileSize = 100000});
+    EXPECT_NE(r.out.find("[CRASH]"), std::string::npos) << r.out;
+  }
+  for (const char *folder : {"d/s", "out/s"}) {
+    EXPECT_EQ(test::readFile(dir.file(std::string(folder) + "/chain.qdimacs.treeDup.dot")), "old\n");
+    for (const auto &entry : fs::directory_iterator(dir.file(folder)))
+      EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp")) << entry.path();
+  }
+  EXPECT_EQ(test::runTarnu({"-tree", "d"}, {.cwd = dir.path()}).status, 1);
+  EXPECT_TRUE(test::readFile(dir.file("d/s/chain.qdimacs.treeDup.dot")).ends_with("}\n"));
+}
+
+TEST(Faults, TheProgressLineOnATerminalIsClearedBeforeTheSummary) {
+  test::ScratchDir dir;
+  slowThenQuick(dir);
+  test::RunResult r = test::runTarnu({"d"}, {.cwd = dir.path(), .errorOnTerminal = true});
+  EXPECT_NE(r.err.find("\rtarnu: 6 of 6 instances done, 6 ok, 0 timeouts, "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\033[K\r\033[Ktarnu: 6 instances: 6 ok,"), std::string::npos) << r.err;
+  EXPECT_EQ(test::runTarnu({"d/q2.qdimacs"}, {.cwd = dir.path(), .errorOnTerminal = true}).err, "");
+}
+
+} // namespace
