@@ -129,9 +129,9 @@ TEST(Compressed, DamagedStreamsAreParseErrorsWithTheirReason) {
   // A zstd frame with the largest window the format allows (as zstd --long=31
   // writes it for a large input), holding one raw block.
   const std::string text = "p cnf 2 1\n1 -2 0\n";
-  test::writeFile(dir.file("long.qdimacs.zst"),
-                  std::string("\x28\xb5\x2f\xfd\x00\xa8", 6) + static_cast<char>(text.size() << 3 | 1) +
-                      std::string(2, '\0') + text);
+  test::writeFile(dir.file("long.qdimacs.zst"), std::string("\x28\xb5\x2f\xfd\x00\xa8", 6) +
+                                                    static_cast<char>(text.size() << 3 | 1) + std::string(2, '\0') +
+                                                    text);
   EXPECT_EQ(test::runTarnu({"long.qdimacs.zst"}, {.cwd = dir.path()}).status, 1);
 }
 
