@@ -23,11 +23,12 @@ double monotonicSeconds() {
 }
 
 Progress::Progress(bool directoryMode)
-    : active_(directoryMode && isatty(STDERR_FILENO) && !sameTerminal(STDOUT_FILENO, STDERR_FILENO)),
+    : active_(directoryMode && isatty(STDERR_FILENO)), sharesTerminal_(sameTerminal(STDOUT_FILENO, STDERR_FILENO)),
+      atLineStart_(!sharesTerminal_), // the banner has no line break
       started_(monotonicSeconds()) {}
 
 void Progress::show(long done, long found, long ok, long timeouts, bool force) {
-  if (!active_) return;
+  if (!active_ || !atLineStart_) return;
   double now = monotonicSeconds();
   if (!force && shown_ && now - drawn_ < REDRAW_SECONDS) return;
   long seconds = static_cast<long>(now - started_);
@@ -42,4 +43,12 @@ void Progress::clear() {
   if (!shown_) return;
   std::fputs("\r\033[K", stderr);
   shown_ = false;
+}
+
+void Progress::beforeOutput() {
+  if (sharesTerminal_) clear();
+}
+
+void Progress::afterOutput(char last) {
+  if (sharesTerminal_) atLineStart_ = last == '\n';
 }

@@ -317,9 +317,11 @@ void Scheduler::conclude(Job &job) {
 }
 
 void Scheduler::emit(const std::string &text) {
+  progress_.beforeOutput();
   errno = 0;
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) abandon(0, errno ? errno : EIO);
   if (int error = StandardOutput_flush()) abandon(0, error);
+  progress_.afterOutput(text.back());
 }
 
 void Scheduler::emit(const char *text) { emit(std::string(text)); }

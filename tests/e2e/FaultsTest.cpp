@@ -224,6 +224,14 @@ TEST(Faults, TheProgressLineOnATerminalIsClearedBeforeTheSummary) {
   EXPECT_NE(r.err.find("\rtarnu: 6 of 6 instances done, 6 ok, 0 timeouts, "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("\033[K\r\033[Ktarnu: 6 instances: 6 ok,"), std::string::npos) << r.err;
   EXPECT_EQ(test::runTarnu({"d/q2.qdimacs"}, {.cwd = dir.path(), .errorOnTerminal = true}).err, "");
+  // Standard output on the same terminal: without the line, the terminal
+  // holds what a plain run writes on both.
+  test::RunResult plain = test::runTarnu({"d"}, {.cwd = dir.path()});
+  r = test::runTarnu({"d"}, {.cwd = dir.path(), .errorOnTerminal = true, .outputOnTerminal = true});
+  EXPECT_NE(r.err.find("\rtarnu: "), std::string::npos);
+  std::string seen = r.err;
+  for (std::size_t at; (at = seen.find('\r')) != std::string::npos;) seen.erase(at, seen.find("\033[K", at) + 3 - at);
+  EXPECT_EQ(test::mask(seen), test::mask(plain.out + plain.err));
 }
 
 } // namespace

@@ -79,7 +79,7 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
     int output =
         options.outputFile.empty() ? out[1] : open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(in[0], 0);
-    dup2(output, 1);
+    dup2(options.outputOnTerminal ? err[1] : output, 1);
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     std::signal(SIGPIPE, options.ignorePipeSignal ? SIG_IGN : SIG_DFL);

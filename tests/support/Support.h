@@ -45,6 +45,7 @@ struct RunOptions {
   std::size_t closeOutputAfter = 0; // stop reading standard output after that many bytes, 0: never
   bool ignorePipeSignal = false;    // start with SIGPIPE ignored (otherwise its default action)
   bool errorOnTerminal = false;     // standard error is a terminal (a pseudo-terminal read into err)
+  bool outputOnTerminal = false;    // with errorOnTerminal: standard output is that same terminal
   std::function<void(int pid)> whileRunning;
 };
 
