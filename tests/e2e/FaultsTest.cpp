@@ -154,26 +154,21 @@ TEST(Faults, ChildrenHoldNoOtherPipeAndDieWithTheirParent) {
   }
 }
 
-// 3 GB of comment lines before the problem line, in gzip members of 1 MB.
-void commentBomb(const std::string &path) {
-  std::string comments;
-  while (comments.size() < (1u << 20)) comments += "c a comment line\n";
-  std::string member = test::run("/bin/gzip", {"-c"}, {.input = comments}).out, bomb;
-  for (int i = 0; i < 3000; i++) bomb += member;
-  test::writeFile(path, bomb + test::run("/bin/gzip", {"-c"}, {.input = "p cnf 9 1\n1 0\n"}).out);
-}
-
 TEST(Faults, TheProbeOfAFileNeverEndsNorStallsTheRun) {
   test::ScratchDir dir;
-  commentBomb(dir.file("d/bomb.qdimacs.gz"));
-  test::writeFile(dir.file("d/a/slow.qdimacs"), chain(2000000, 1)); // runs while d's files are probed
+  // 3 GB of comment lines before its problem line; and an instance that
+  // reads 1 GB of them after its problem line, which runs while d's files are
+  // probed (and would end before the first probe does).
+  test::writeFile(dir.file("d/bomb.qdimacs.gz"), test::gzippedComments(3000) + test::gzipped("p cnf 9 1\n1 0\n"));
+  test::writeFile(dir.file("d/a/slow.qdimacs.gz"),
+                  test::gzipped("p cnf 1 1\n") + test::gzippedComments(1000) + test::gzipped("1 0\n"));
   test::writeFile(dir.file("d/z.qdimacs"), "p cnf 1 1\n1 0\n");
   test::RunResult r = test::runTarnu({"-jobs=2", "-timeout=0.3", "d"}, {.cwd = dir.path()});
   EXPECT_EQ(r.status, 3);
   // The slow instance ends at its limit although the probe goes on at the time,
   // and the file whose probe ran out of time stands where a file without a
   // problem line would, with no child run.
-  EXPECT_NE(r.out.find("1.Processing \"d/a/slow.qdimacs\"...  [TIMEOUT]\n2.Processing \"d/bomb.qdimacs.gz\"...  "
+  EXPECT_NE(r.out.find("1.Processing \"d/a/slow.qdimacs.gz\"...  [TIMEOUT]\n2.Processing \"d/bomb.qdimacs.gz\"...  "
                        "[TIMEOUT]\n3.Processing \"d/z.qdimacs\""),
             std::string::npos)
       << r.out;

@@ -155,6 +155,16 @@ RunResult runTarnu(const std::vector<std::string> &args, const RunOptions &optio
   return run(tarnuBinary(), args, options);
 }
 
+std::string gzipped(const std::string &text) { return run("/bin/gzip", {"-c"}, {.input = text}).out; }
+
+std::string gzippedComments(int megabytes) {
+  std::string comments;
+  while (comments.size() < (1u << 20)) comments += "c a comment line\n";
+  std::string member = gzipped(comments), all;
+  for (int i = 0; i < megabytes; i++) all += member;
+  return all;
+}
+
 void adoptOrphans() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
 
 int orphansStillRunning() {

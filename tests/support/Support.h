@@ -54,6 +54,11 @@ struct RunOptions {
 RunResult run(const std::string &program, const std::vector<std::string> &args, const RunOptions &options = {});
 RunResult runTarnu(const std::vector<std::string> &args, const RunOptions &options = {});
 
+// Text as a gzip member; and megabytes of comment lines in members of one
+// megabyte each, a few kilobytes apiece (slow to read, quick to make).
+std::string gzipped(const std::string &text);
+std::string gzippedComments(int megabytes);
+
 // Makes this process the reaper of orphans below it, so that a test sees the
 // children the program under test leaves behind.
 void adoptOrphans();
