@@ -97,7 +97,8 @@ bool has(const std::vector<std::string> &words, const char *word) {
 
 // "has" after the kind (and after the name of an "expect"): a partial expectation.
 bool partial(const std::vector<std::string> &words) {
-  return std::find(words.begin() + (words[0] == "expect" ? 2 : 1), words.end(), "has") != words.end();
+  std::size_t from = std::min<std::size_t>(words[0] == "expect" ? 2 : 1, words.size());
+  return std::find(words.begin() + static_cast<std::ptrdiff_t>(from), words.end(), "has") != words.end();
 }
 
 // Whether text holds body as a block of whole lines at or after from; on a
