@@ -91,13 +91,13 @@ int openRegularFileAt(int folder, const char *path, int flags, const char **reas
   return fd;
 }
 
-// Opens name + ".treeDup.dot" in the folder for writing.
-FILE *openDotFileAt(int folder, std::string_view name, const char **reason) {
-  static constexpr char SUFFIX[] = ".treeDup.dot";
+// Opens name + suffix in the folder for writing.
+FILE *openDotFileAt(int folder, std::string_view name, const char *suffix, const char **reason) {
+  const std::size_t suffixBytes = std::strlen(suffix) + 1;
   CheckedArray<char> dotName(SITE_DOT_NAME, "IOutils");
-  dotName.growUninitialized(name.size() + sizeof SUFFIX);
+  dotName.growUninitialized(name.size() + suffixBytes);
   std::memcpy(dotName.data(), name.data(), name.size());
-  std::memcpy(dotName.data() + name.size(), SUFFIX, sizeof SUFFIX);
+  std::memcpy(dotName.data() + name.size(), suffix, suffixBytes);
   int fd = openRegularFileAt(folder, dotName.data(), O_WRONLY | O_CREAT | O_NOFOLLOW, reason);
   if (fd < 0) return nullptr;
   FILE *file = fdopen(fd, "w");
@@ -141,8 +141,9 @@ int IOutils_openRegularFile(const char *path, int flags, const char **reason) {
 
 int IOutils_openInputFile(const char *path) { return IOutils_openRegularFile(path, O_RDONLY); }
 
-FILE *IOutils_openDotFile(const char *inputPath, const char *dotDir, const char *root, const char **reason) {
-  if (!dotDir) return openDotFileAt(AT_FDCWD, inputPath, reason);
+FILE *IOutils_openDotFile(const char *inputPath, const char *dotDir, const char *root, const char **reason,
+                          const char *suffix) {
+  if (!dotDir) return openDotFileAt(AT_FDCWD, inputPath, suffix, reason);
   std::string_view relative(inputPath);
   if (root) {
     relative.remove_prefix(std::strlen(root));
@@ -152,7 +153,7 @@ FILE *IOutils_openDotFile(const char *inputPath, const char *dotDir, const char 
   }
   int folder = enterDotFolders(dotDir, relative, reason);
   if (folder < 0) return nullptr;
-  FILE *file = openDotFileAt(folder, relative, reason);
+  FILE *file = openDotFileAt(folder, relative, suffix, reason);
   close(folder);
   return file;
 }

@@ -34,15 +34,16 @@ int IOutils_openRegularFile(const char *path, int flags, const char **reason = n
 // An input file: followed through links, read only.
 int IOutils_openInputFile(const char *path);
 
-// The DOT file of an instance, its path followed by ".treeDup.dot", opened
-// for writing from its start without following a link. With a dotDir, the
-// file goes under it instead: the input path below root (the directory the
-// walk started from; null in file mode, for the base name), its folders made
-// as needed and entered without following a link. An existing file is not
-// emptied here: closing cuts it to what was written (on ext4, emptying a
-// file and writing it again makes its close wait for the disk). Null with a
-// reason when it cannot be opened.
-FILE *IOutils_openDotFile(const char *inputPath, const char *dotDir, const char *root, const char **reason);
-// Cuts the DOT file to what was written and closes it; 0, or -1 with a
-// reason when writing it failed.
+// A file written for an instance, its path followed by the suffix (the DOT
+// file's is ".treeDup.dot"), opened for writing from its start without
+// following a link. With a dotDir, the file goes under it instead: the input
+// path below root (the directory the walk started from; null in file mode,
+// for the base name), its folders made as needed and entered without
+// following a link. An existing file is not emptied here: closing cuts it to
+// what was written (on ext4, emptying a file and writing it again makes its
+// close wait for the disk). Null with a reason when it cannot be opened.
+FILE *IOutils_openDotFile(const char *inputPath, const char *dotDir, const char *root, const char **reason,
+                          const char *suffix = ".treeDup.dot");
+// Cuts the file to what was written and closes it; 0, or -1 with a reason
+// when writing it failed.
 int IOutils_closeDotFile(FILE *file, const char **reason);
