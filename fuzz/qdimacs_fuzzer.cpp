@@ -5,7 +5,8 @@
 // Input layout: byte 0 selects the options, the remaining bytes are the
 // QDIMACS file, written to a scratch directory and parsed by path.
 //
-//   bits 0-1  DOT output: 0 none, 1 "-tree", 2 and 3 "-clauses"
+//   bits 0-1  DOT output: 0 none, 1 "-tree", 2 and 3 "-clauses"; 3 also
+//             "-qdimacs=down -qcir"
 //   bit  2    "-linear" (uncompressed chains in the DOT file)
 //   bit  3    "-pre" (normalisation to a fixpoint instead of forall reduction)
 //   bits 4-5  3: the reader starts with a small line capacity (64, or 2
@@ -201,6 +202,8 @@ void atExit() {
                  runs, rejected, MAX_NUMBER, parsed, parseErrors, completed, abnormalExits);
   unlink(inputPath.c_str());
   unlink(dotPath.c_str());
+  unlink((inputPath + ".treeDown.qdimacs").c_str());
+  unlink((inputPath + ".tree.qcir").c_str());
 }
 } // namespace
 
@@ -252,6 +255,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Options_reset();
   const int probedSize = probe ? Qdimacs_probeInstanceSize(inputPath.c_str()) : -1;
   Options_set(dotMode != 0, dotMode >= 2, (options & 4) ? 0 : 1, (options & 8) ? 1 : 0);
+  // With the clause lists in the DOT file, the tree is also written as a formula.
+  Options_setFormulaFiles(dotMode == 3 ? "down" : nullptr, dotMode == 3);
   VEXT_setMode(MODE_FILE);
 
   LINE_BUFSIZE = lineCapacity;

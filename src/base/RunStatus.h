@@ -28,6 +28,7 @@ constexpr int STATUS_STEPS = 15;
 constexpr int OUTCOME_UNDECIDED = 0;
 constexpr int OUTCOME_TRUE_BY_UCP = 2;
 constexpr int OUTCOME_TRUE_BY_PLE = 3;
+constexpr int OUTCOME_LAST_TRUE = 5; // 2 to 5: decided true; 6 to 12: false
 constexpr int OUTCOME_FALSE_EMPTY_INPUT_CLAUSE = 6;
 constexpr int OUTCOME_FALSE_UNIVERSAL_UNIT = 7;
 constexpr int OUTCOME_FALSE_BY_UCP = 8;
@@ -44,6 +45,7 @@ int VEXT_getStatus();
 
 void VEXT_setOutcome(int code);
 int VEXT_isDecided(); // 1 when the outcome is 2 or more
+int VEXT_getOutcome();
 
 // Back to the values at program start (for the in-process fuzzing harness).
 void VEXT_reset();

@@ -253,6 +253,7 @@ private:
   // variable quantified twice keeps its later code.
   void assignCodes() {
     f_->varNumber = f_->nextVarCode = freeCount_ + prefixCount_ + 1;
+    f_->freeVarNumber = freeCount_;
     codes_ = static_cast<std::size_t>(f_->varNumber);
     f_->quantifierType.growTo(codes_, 'u');
     f_->codeToInput.growTo(codes_, 0);

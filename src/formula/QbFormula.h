@@ -34,6 +34,7 @@ struct QbFormula {
   int claimedClauseNumber = 0;
   int nextVarCode = 1;
   int varNumber = 1;
+  int freeVarNumber = 0; // free variables, codes 1..freeVarNumber once finalized
   int emptyClauseFound = 0;
   int clauseNumber = 0;
   bool matrixChanged = false; // a clause lost a literal or was deleted
@@ -103,6 +104,11 @@ void QbFormula_delete(QbFormula *formula);
 const char *QbFormula_getName(const QbFormula *formula);
 inline int QbFormula_getVarNumber(const QbFormula *f) { return f->varNumber; }
 inline int QbFormula_getClauseNumber(const QbFormula *f) { return f->clauseNumber; }
+inline int QbFormula_getFreeVarNumber(const QbFormula *f) { return f->freeVarNumber; }
+// The largest input variable number: the declared count, or a larger one met.
+inline int QbFormula_getLargestInputVar(const QbFormula *f) {
+  return f->largestInput > f->claimedVarNumber ? f->largestInput : f->claimedVarNumber;
+}
 inline int QbFormula_getQuantifierType(const QbFormula *f, int code) { return f->quantifierType[code]; }
 // The head of the list of clauses attached at the code (walk it with
 // QbfClause_getNextAtQuantifier); null when there is none.

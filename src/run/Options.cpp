@@ -2,6 +2,7 @@
 
 #include "run/Options.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -22,8 +23,10 @@ std::string Options_dirName;
 bool Options_hasDirName = false;
 BatchSettings Options_batch;
 std::string Options_dotDir;
+const char *Options_qdimacsStrategy = nullptr;
+int Options_qcir = 0;
 
-enum class Effect { Tree, Clauses, Linear, Pre, Version };
+enum class Effect { Tree, Clauses, Linear, Pre, Qcir, Version };
 
 struct Option {
   const char *text;
@@ -31,17 +34,20 @@ struct Option {
 };
 
 // Scanned in this order; an argument matches only the whole option text.
-constexpr std::array<Option, 5> OPTIONS{{
+constexpr std::array<Option, 6> OPTIONS{{
     {"-tree", Effect::Tree},
     {"-clauses", Effect::Clauses},
     {"-linear", Effect::Linear},
     {"-pre", Effect::Pre},
+    {"-qcir", Effect::Qcir},
     {"-version", Effect::Version},
 }};
 
 // The options with a value, "-NAME=VALUE": a value outside its form makes
 // the whole argument an unknown option.
-constexpr const char *TIMEOUT = "-timeout=", *MEMOUT = "-memout=", *JOBS = "-jobs=", *DOTDIR = "-dotdir=";
+constexpr const char *TIMEOUT = "-timeout=", *MEMOUT = "-memout=", *JOBS = "-jobs=", *DOTDIR = "-dotdir=",
+                     *OUTDIR = "-outdir=", *QDIMACS = "-qdimacs=";
+constexpr std::array<const char *, 3> STRATEGIES{"keep", "up", "down"};
 constexpr double MAX_TIMEOUT = 604800; // a week
 constexpr long MAX_MEMOUT = 1048576;   // a terabyte, in megabytes
 constexpr long MAX_JOBS = 1024;
@@ -92,7 +98,12 @@ Scan takeValueOption(const char *arg) {
     long jobs = wholeNumber(value, MAX_JOBS);
     if (jobs == 0) return Scan::Unknown;
     Options_batch.jobs = static_cast<int>(jobs);
-  } else if (const char *value = valueOf(arg, DOTDIR)) {
+  } else if (const char *value = valueOf(arg, QDIMACS)) {
+    const char *const *strategy = std::find_if(STRATEGIES.begin(), STRATEGIES.end(),
+                                               [&](const char *name) { return std::strcmp(name, value) == 0; });
+    if (strategy == STRATEGIES.end()) return Scan::Unknown;
+    Options_qdimacsStrategy = *strategy;
+  } else if (const char *value = valueOf(arg, DOTDIR) ? valueOf(arg, DOTDIR) : valueOf(arg, OUTDIR)) {
     if (!*value) return Scan::Unknown;
     struct stat st;
     const char *why = stat(value, &st) != 0 ? std::strerror(errno)
@@ -121,6 +132,7 @@ bool apply(Effect effect) {
     break;
   case Effect::Linear: Options_compressedTarnuEnabled = 0; break;
   case Effect::Pre: Options_qbfReasoningEnabled = 1; break;
+  case Effect::Qcir: Options_qcir = 1; break;
   case Effect::Version: return false;
   }
   return true;
@@ -164,7 +176,10 @@ void printHelp() {
       "  -memout=MEGABYTES,  to limit the memory (address space) of an instance.",
       "  -jobs=N,            to run up to N instances of a directory at once;",
       "                      the output is the same as with one at a time.",
-      "  -dotdir=DIR,        to write the DOT files under DIR, not beside the input.",
+      "  -qdimacs=STRATEGY,  to write the tree as prenex QDIMACS, by keep, up or down.",
+      "  -qcir,              to write the tree as non-prenex QCIR.",
+      "  -outdir=DIR,        to write those files under DIR, not beside the input.",
+      "  -dotdir=DIR,        the same.",
       "\n [2] A mandatory DIR or FILE path:\n",
       "  FILE,   the full name (possibly with a path) of a QDIMACS file.",
       "          It may be compressed: .gz, .xz, .lzma, .bz2 or .zst after the name.",
@@ -242,6 +257,13 @@ int Options_getQbfReasoningEnabled() { return Options_qbfReasoningEnabled; }
 const char *Options_getDirName() { return Options_hasDirName ? Options_dirName.c_str() : nullptr; }
 const BatchSettings &Options_getBatchSettings() { return Options_batch; }
 const char *Options_getDotDir() { return Options_dotDir.empty() ? nullptr : Options_dotDir.c_str(); }
+const char *Options_getQdimacsStrategy() { return Options_qdimacsStrategy; }
+int Options_getQcirEnabled() { return Options_qcir; }
+
+void Options_setFormulaFiles(const char *qdimacsStrategy, int qcir) {
+  Options_qdimacsStrategy = qdimacsStrategy;
+  Options_qcir = qcir;
+}
 
 void Options_set(int dumpTree, int dumpDetailedTree, int compressed, int qbfReasoning) {
   Options_dumpTree = dumpTree;
@@ -256,4 +278,5 @@ void Options_reset() {
   Options_hasDirName = false;
   Options_batch = BatchSettings{};
   Options_dotDir.clear();
+  Options_setFormulaFiles(nullptr, 0);
 }

@@ -21,8 +21,13 @@ int Options_getQbfReasoningEnabled();
 const char *Options_getDirName(); // null when no path was accepted
 const BatchSettings &Options_getBatchSettings();
 const char *Options_getDotDir(); // null: the DOT files go beside the input
+// "keep", "up" or "down" under -qdimacs=STRATEGY, else null.
+const char *Options_getQdimacsStrategy();
+int Options_getQcirEnabled();
 
 // Sets the flags directly, without a command line (the fuzzing harness draws
 // them from its input), and back to the values at program start.
 void Options_set(int dumpTree, int dumpDetailedTree, int compressed, int qbfReasoning);
 void Options_reset();
+// Sets the formula files to write (the strategy as -qdimacs= takes it, or null).
+void Options_setFormulaFiles(const char *qdimacsStrategy, int qcir);

@@ -3,44 +3,123 @@
 #include "run/Pipeline.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "base/IOutils.h"
 #include "base/RunStatus.h"
 #include "formula/QbFormula.h"
 #include "normalize/QbFormulaNormalize.h"
 #include "run/Options.h"
+#include "storage/AbnormalExit.h"
 #include "storage/Memory.h"
 #include "tree/QbfTree.h"
+#include "tree/QbfTreeFormula.h"
 
 namespace {
 // The directory the walk started from, below which the files an instance
 // writes keep their place under the folder given for them.
 const char *walkRoot() { return VEXT_getMode() == MODE_DIRECTORY ? Options_getDirName() : nullptr; }
 
-// The DOT file (beside the input, or under the folder given for them), or the
-// mark that says why it is not there.
-void writeDotFile(QbfTree *tree, const char *inputPath) {
-  OutputFile dot(inputPath, ".treeDup.dot", Options_getDotDir(), walkRoot());
-  if (dot.stream()) {
-    QbfTree_printVizFormat(tree, dot.stream(), Options_getDumpDetailedTreeEnabled(),
-                           Options_getCompressedTarnuEnabled());
-    if (dot.commit()) return;
+// A file written for the instance (beside the input, or under the folder
+// given for them) by write(file), complete or absent, or the mark that says
+// why it is not there.
+template <typename Write> void writeFile(const char *inputPath, const char *suffix, const char *what, Write write) {
+  OutputFile file(inputPath, suffix, Options_getDotDir(), walkRoot());
+  if (file.stream()) {
+    write(file.stream());
+    if (file.commit()) return;
   }
-  std::printf("[DOT FILE NOT WRITTEN: %s]", dot.reason());
+  std::printf("[%s FILE NOT WRITTEN: %s]", what, file.reason());
   std::fflush(stdout);
 }
+
+// The formula files: ".treeUp.qdimacs" (".treeKeep", ".treeDown") and
+// ".tree.qcir" after the input's name. An input whose name has no
+// ".qdimacs" gets ".qcnf" instead: a later walk takes a name only when its
+// first ".qdimacs" or ".qcnf" ends it, which these never do.
+struct FormulaFiles {
+  const char *inputPath;
+  // An empty input clause decides the instance before the normalisation,
+  // which knows nothing of it and may then reach another outcome.
+  int parsedOutcome = VEXT_getOutcome();
+  Prenexing strategy = Prenexing::Up;
+  char qdimacsSuffix[32] = "";
+  bool qcir = false;
+
+  explicit FormulaFiles(const char *path) : inputPath(path), qcir(Options_getQcirEnabled() != 0) {
+    const char *name = Options_getQdimacsStrategy();
+    if (!name) return;
+    static const struct {
+      const char *option, *word;
+      Prenexing strategy;
+    } NAMES[] = {{"keep", "Keep", Prenexing::Keep}, {"up", "Up", Prenexing::Up}, {"down", "Down", Prenexing::Down}};
+    for (const auto &n : NAMES)
+      if (std::strcmp(n.option, name) == 0) {
+        const char *slash = std::strrchr(path, '/');
+        bool qdimacsName = std::strstr(slash ? slash + 1 : path, ".qdimacs") != nullptr;
+        std::snprintf(qdimacsSuffix, sizeof qdimacsSuffix, ".tree%s.%s", n.word, qdimacsName ? "qdimacs" : "qcnf");
+        strategy = n.strategy;
+      }
+  }
+  bool any() const { return qdimacsSuffix[0] || qcir; }
+
+  void writeConstant(bool value) {
+    if (qdimacsSuffix[0])
+      writeFile(inputPath, qdimacsSuffix, "QDIMACS", [&](FILE *f) { QbfTreeFormula_writeConstantQdimacs(f, value); });
+    if (qcir) writeFile(inputPath, ".tree.qcir", "QCIR", [&](FILE *f) { QbfTreeFormula_writeConstantQcir(f, value); });
+  }
+  // The tree as a formula, or the constant of a decided instance; returns
+  // the alternations of the prefix that up writes (-1 for a constant).
+  int write(QbfTree *tree) {
+    if (parsedOutcome > OUTCOME_LAST_TRUE || VEXT_isDecided()) {
+      writeConstant(parsedOutcome <= OUTCOME_LAST_TRUE && VEXT_getOutcome() <= OUTCOME_LAST_TRUE);
+      return -1;
+    }
+    QbfTreeFormula *layout = QbfTreeFormula_new(tree);
+    if (qdimacsSuffix[0])
+      writeFile(inputPath, qdimacsSuffix, "QDIMACS",
+                [&](FILE *f) { QbfTreeFormula_writeQdimacs(layout, f, strategy); });
+    if (qcir) writeFile(inputPath, ".tree.qcir", "QCIR", [&](FILE *f) { QbfTreeFormula_writeQcir(layout, f); });
+    int alternations = QbfTreeFormula_getAlternations(layout);
+    QbfTreeFormula_delete(layout);
+    return alternations;
+  }
+  // The normalisation ends the process when a universal pure literal or
+  // forall reduction reaches an empty clause: the false constant is written
+  // first. (An abnormal exit for lack of memory leaves the outcome open.)
+  static void beforeAbnormalExit(void *self) {
+    if (VEXT_isDecided() && VEXT_getOutcome() > OUTCOME_LAST_TRUE)
+      static_cast<FormulaFiles *>(self)->writeConstant(false);
+  }
+};
+
+// Registers the last step for the time of the normalisation only.
+struct LastStep {
+  explicit LastStep(FormulaFiles *files) {
+    if (files->any()) AbnormalExit_setLastStep(FormulaFiles::beforeAbnormalExit, files);
+  }
+  ~LastStep() { AbnormalExit_setLastStep(nullptr, nullptr); }
+};
 } // namespace
 
 int mainProcessingProcedure(QbFormula *formula) {
   QbFormula_printData(formula);
   std::fflush(stdout);
-  if (Options_getQbfReasoningEnabled())
-    QbFormula_normalize(formula);
-  else
-    QbFormulaNormalize_forAllReduction(formula);
+  FormulaFiles files(QbFormula_getName(formula));
+  {
+    LastStep lastStep(&files);
+    if (Options_getQbfReasoningEnabled())
+      QbFormula_normalize(formula);
+    else
+      QbFormulaNormalize_forAllReduction(formula);
+  }
   QbfTree *tree = QbfTree_new(formula);
-  if (Options_getDumpTreeEnabled()) writeDotFile(tree, QbFormula_getName(formula));
-  QbfTree_printTarnuData(tree);
+  if (Options_getDumpTreeEnabled())
+    writeFile(QbFormula_getName(formula), ".treeDup.dot", "DOT", [&](FILE *f) {
+      QbfTree_printVizFormat(tree, f, Options_getDumpDetailedTreeEnabled(), Options_getCompressedTarnuEnabled());
+    });
+  int alternations = files.any() ? files.write(tree) : 0;
+  QbfTree_printTarnuData(tree, files.any() ? &alternations : nullptr);
   std::fflush(stdout);
   QbfTree_delete(tree);
   QbFormula_delete(formula);
@@ -49,5 +128,6 @@ int mainProcessingProcedure(QbFormula *formula) {
 }
 
 void removeLeftoversOfInstance(const char *path, pid_t child) {
-  if (Options_getDumpTreeEnabled()) IOutils_removeTemporaryFile(path, Options_getDotDir(), walkRoot(), child);
+  if (Options_getDumpTreeEnabled() || Options_getQdimacsStrategy() || Options_getQcirEnabled())
+    IOutils_removeTemporaryFile(path, Options_getDotDir(), walkRoot(), child);
 }

@@ -38,12 +38,32 @@
 
 #include "base/IOutils.h"
 
-const std::array<const char *, TABLE_COLUMNS> TABLE_COLUMN_NAMES = {
-    "run",          "number",          "path",         "variables",       "forall",
-    "exists",       "alternations",    "clauses",      "growing_time_ms", "components",
-    "d_components", "depth",           "exists_nodes", "forall_nodes",    "branches",
-    "delta_max",    "delta_avg",       "outcome",      "detail",          "error_line",
-    "error_module", "dot_not_written", "seconds"};
+const std::array<const char *, TABLE_COLUMNS> TABLE_COLUMN_NAMES = {"run",
+                                                                    "number",
+                                                                    "path",
+                                                                    "variables",
+                                                                    "forall",
+                                                                    "exists",
+                                                                    "alternations",
+                                                                    "clauses",
+                                                                    "growing_time_ms",
+                                                                    "components",
+                                                                    "d_components",
+                                                                    "depth",
+                                                                    "exists_nodes",
+                                                                    "forall_nodes",
+                                                                    "branches",
+                                                                    "delta_max",
+                                                                    "delta_avg",
+                                                                    "tree_alternations",
+                                                                    "outcome",
+                                                                    "detail",
+                                                                    "error_line",
+                                                                    "error_module",
+                                                                    "dot_not_written",
+                                                                    "qdimacs_not_written",
+                                                                    "qcir_not_written",
+                                                                    "seconds"};
 
 namespace {
 constexpr std::string_view BANNER = "Tarnu v";
@@ -51,6 +71,17 @@ constexpr std::string_view HELP_START = "This is Tarnu v";
 constexpr std::string_view HEAD_TITLE = ".Processing \"";
 constexpr std::string_view PATH_END = "\"...  ";
 constexpr std::string_view DOT_MARK = "[DOT FILE NOT WRITTEN: ";
+// The marks of the written files, in the order they can follow the formula
+// summary, each with the characters that tell it from the others.
+struct FileMark {
+  std::string_view text;
+  std::size_t distinct;
+  int column;
+};
+constexpr FileMark FILE_MARKS[] = {{DOT_MARK, 2, COL_DOT_NOT_WRITTEN},
+                                   {"[QDIMACS FILE NOT WRITTEN: ", 3, COL_QDIMACS_NOT_WRITTEN},
+                                   {"[QCIR FILE NOT WRITTEN: ", 3, COL_QCIR_NOT_WRITTEN}};
+constexpr std::string_view ALTERNATIONS_LINE = "\nAlternations: ";
 constexpr std::string_view PARSE_ERROR_MARK = "[PARSE ERROR: ";
 constexpr std::string_view TIMEOUT_MARK = "[TIMEOUT]";
 constexpr std::string_view CRASH_MARK = "[CRASH]";
@@ -162,13 +193,14 @@ const std::vector<Element> CRASH = {{CRASH_MARK, Chars::Digits, -1}};
 // ---- The body of an item: everything after its head ----
 
 // The text of a successful item, step by step. A step with column -2 is the
-// optional DOT mark.
+// optional marks of the written files, -3 the optional alternations line.
 struct Step {
   std::string_view text;
   Chars chars;
   int column;
 };
-constexpr int DOT_STEP = -2;
+constexpr int MARKS_STEP = -2;
+constexpr int ALTERNATIONS_STEP = -3;
 const Step SUCCESS[] = {
     {"\n---------QBF--------\n   variables: ", Chars::Digits, -1},
     {"", Chars::Integer, COL_VARIABLES},
@@ -180,7 +212,7 @@ const Step SUCCESS[] = {
     {"", Chars::Integer, COL_ALTERNATIONS},
     {"\n     clauses: ", Chars::Digits, -1},
     {"", Chars::Integer, COL_CLAUSES},
-    {"", Chars::Reason, DOT_STEP},
+    {"", Chars::Reason, MARKS_STEP},
     {"\n--------TARNU-------\nGrowing time: ", Chars::Digits, -1},
     {"", Chars::Integer, COL_GROWING_TIME_MS},
     {"ms\n  Components: ", Chars::Digits, -1},
@@ -199,6 +231,7 @@ const Step SUCCESS[] = {
     {"", Chars::Integer, COL_DELTA_MAX},
     {"\n   Delta AVG: ", Chars::Digits, -1},
     {"", Chars::Average, COL_DELTA_AVG},
+    {"", Chars::Integer, ALTERNATIONS_STEP},
     {"\n--------------------\n[OK, ", Chars::Digits, -1},
     {"", Chars::Seconds, COL_SECONDS},
     {"s]\n", Chars::Digits, -1},
@@ -228,17 +261,35 @@ Body readBody(std::string_view s, bool cutShort) {
   std::size_t step = 0;
   for (; step < SUCCESS_STEPS; step++) {
     const Step &st = SUCCESS[step];
-    if (st.column == DOT_STEP) {
-      // Optional: only text that begins like the mark is taken for it.
-      if (p < s.size() && s[p] == '[' && (p + 1 == s.size() || s[p + 1] == 'D')) {
+    if (st.column == MARKS_STEP) {
+      // Optional: only text that begins like a mark is taken for it.
+      bool stop = false;
+      for (const FileMark &mark : FILE_MARKS) {
+        std::size_t same = 0;
+        while (same < mark.text.size() && p + same < s.size() && s[p + same] == mark.text[same]) same++;
+        if (same == 0 || (same < mark.distinct && p + same < s.size())) continue;
         std::size_t q = p;
-        TableRow dot;
-        Match m = matchElements(s, q, {{DOT_MARK}, {"", Chars::Reason, COL_DOT_NOT_WRITTEN}, {"]"}}, &dot);
+        TableRow marks;
+        Match m = matchElements(s, q, {{mark.text}, {"", Chars::Reason, mark.column}, {"]"}}, &marks);
         if (m != Match::Full) {
-          cut = q; // a mark or an abnormal exit may begin where the DOT mark stops
+          cut = q; // a mark or an abnormal exit may begin where this mark stops
+          stop = true;
           break;
         }
-        row[COL_DOT_NOT_WRITTEN] = dot[COL_DOT_NOT_WRITTEN];
+        row[static_cast<std::size_t>(mark.column)] = marks[static_cast<std::size_t>(mark.column)];
+        p = q;
+      }
+      if (stop) break;
+      continue;
+    }
+    if (st.column == ALTERNATIONS_STEP) {
+      if (s.substr(p, ALTERNATIONS_LINE.size()) == ALTERNATIONS_LINE) {
+        std::size_t q = p;
+        Match m = matchElements(s, q, {{ALTERNATIONS_LINE}, {"", Chars::Integer, COL_TREE_ALTERNATIONS}}, &row);
+        if (m != Match::Full) {
+          cut = q;
+          break;
+        }
         p = q;
       }
       continue;
@@ -262,8 +313,10 @@ Body readBody(std::string_view s, bool cutShort) {
     // own and is printed and flushed in one piece with the formula summary.
     // Anything else after the figure's characters begins there, and the
     // figure, which it may have cut, is not taken.
+    // (The optional steps have no text; what follows them begins "\n" too.)
+    const std::string_view after = SUCCESS[step + 1].text.empty() ? "\n" : SUCCESS[step + 1].text;
     bool whole = q < s.size() && !figure.empty() && wellFormed(st.chars, figure) &&
-                 (st.column == COL_CLAUSES || s[q] == SUCCESS[step + 1].text[0]);
+                 (st.column == COL_CLAUSES || s[q] == after[0]);
     if (!whole) {
       cut = q;
       break;

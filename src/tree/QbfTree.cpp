@@ -401,7 +401,7 @@ const char *QbfTree_getNumberOfDisjointSubformulas(QbfTree *t) {
   return decimalText.data();
 }
 
-void QbfTree_printTarnuData(QbfTree *t) {
+void QbfTree_printTarnuData(QbfTree *t, const int *alternations) {
   double elapsed = static_cast<double>(t->endTime - t->startTime) * 1000.0 / CLOCKS_PER_SEC;
   int growingTime = elapsed < static_cast<double>(INT_MAX) ? static_cast<int>(elapsed) : INT_MAX;
   std::printf("\n--------TARNU-------\n");
@@ -418,5 +418,6 @@ void QbfTree_printTarnuData(QbfTree *t) {
     std::printf("   Delta AVG: nan\n");
   else
     std::printf("   Delta AVG: %.2f\n", t->averageUniversalDepth);
+  if (alternations) std::printf("Alternations: %i\n", *alternations);
   std::printf("--------------------\n");
 }

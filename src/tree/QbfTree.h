@@ -66,8 +66,9 @@ const char *QbfTree_getNumberOfDisjointSubformulas(QbfTree *tree);
 // A node record from the tree's node store (used by QbfTreeNode_new).
 QbfTreeNode *QbfTree_allocNode(QbfTree *tree);
 
-// Prints the tree summary.
-void QbfTree_printTarnuData(QbfTree *tree);
+// Prints the tree summary; with alternations given, one more line after
+// Delta AVG for them.
+void QbfTree_printTarnuData(QbfTree *tree, const int *alternations = nullptr);
 
 // Writes the tree in DOT to the open file: with the clauses of each node
 // listed (detailed) or counted, and with chains of same-quantifier nodes
