@@ -17,6 +17,10 @@ int main(int argc, char **argv) {
   // threshold drifts up to 32 MiB as blocks are freed): a growing table is
   // then moved by remapping its pages, not copied, and it can take huge pages.
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  // One heap for every thread: the thread that decodes a compressed file
+  // ahead reserves no heap of its own, so an instance's address space (which
+  // -memout limits) does not depend on which thread allocates first.
+  mallopt(M_ARENA_MAX, 1);
   // An inherited "ignore" would let the system reap the instance children
   // before the driver could wait for them.
   std::signal(SIGCHLD, SIG_DFL);
