@@ -85,7 +85,9 @@ TEST(Compressed, EveryFamilyInEveryFormatGivesThePlainItemAndDotFile) {
 TEST(Compressed, DamagedStreamsAreParseErrorsWithTheirReason) {
   test::ScratchDir dir;
   std::string formula = "c comment\np cnf 3 2\na 1 0\ne 2 3 0\n1 2 0\n-1 3 0\n";
-  for (int i = 0; i < 2000; i++)
+  // Some 7 MB of text: the damage lies several blocks after the first, while
+  // a thread decodes ahead of the reader.
+  for (int i = 0; i < 120000; i++)
     formula += "c padding to make the stream longer than its header " + std::to_string(i) + "\n";
   test::writeFile(dir.file("f.qdimacs"), formula);
   for (const Format &format : FORMATS) {
@@ -129,9 +131,9 @@ TEST(Compressed, DamagedStreamsAreParseErrorsWithTheirReason) {
   // A zstd frame with the largest window the format allows (as zstd --long=31
   // writes it for a large input), holding one raw block.
   const std::string text = "p cnf 2 1\n1 -2 0\n";
-  test::writeFile(dir.file("long.qdimacs.zst"),
-                  std::string("\x28\xb5\x2f\xfd\x00\xa8", 6) + static_cast<char>(text.size() << 3 | 1) +
-                      std::string(2, '\0') + text);
+  test::writeFile(dir.file("long.qdimacs.zst"), std::string("\x28\xb5\x2f\xfd\x00\xa8", 6) +
+                                                    static_cast<char>(text.size() << 3 | 1) + std::string(2, '\0') +
+                                                    text);
   EXPECT_EQ(test::runTarnu({"long.qdimacs.zst"}, {.cwd = dir.path()}).status, 1);
 }
 
