@@ -118,10 +118,9 @@ QbFormula::QbFormula()
     : quantifierType(SITE_CODE_TABLES, MODULE), codeToInput(SITE_CODE_TABLES, MODULE),
       clausesAtQuantifier(SITE_CODE_TABLES, MODULE), inputToCode(SITE_INPUT_TABLE, MODULE),
       prefixInputs(SITE_PREFIX, MODULE), prefixTypes(SITE_PREFIX, MODULE), freeInputs(SITE_PREFIX, MODULE),
-      rawClauses(SITE_RAW_CLAUSES, MODULE), clauseOfRank(SITE_CODE_TABLES, "QbFormulaNormalize"),
-      occurrences(SITE_CODE_TABLES, "QbFormulaNormalize"), occurrenceStart(SITE_CODE_TABLES, "QbFormulaNormalize"),
-      occurrenceCount(SITE_CODE_TABLES, "QbFormulaNormalize"), occurrenceSlots(SITE_CODE_TABLES, "QbFormulaNormalize"),
-      unitElemOf(SITE_CODE_TABLES, "QbFormulaNormalize"), pureElemOfLit(SITE_CODE_TABLES, "QbFormulaNormalize") {}
+      rawClauses(SITE_RAW_CLAUSES, MODULE), occurrences(SITE_CODE_TABLES, "QbFormulaNormalize"),
+      occurrenceStart(SITE_CODE_TABLES, "QbFormulaNormalize"), occurrenceCount(SITE_CODE_TABLES, "QbFormulaNormalize"),
+      pureElemOfLit(SITE_CODE_TABLES, "QbFormulaNormalize") {}
 
 QbFormula::~QbFormula() {
   std::free(name);

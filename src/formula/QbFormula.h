@@ -59,32 +59,28 @@ struct QbFormula {
   // number of literals and then its input literals.
   CheckedArray<int> rawClauses;
   std::size_t clausesAdded = 0;
-  // Finalized clauses: one block, grouped by attachment variable. Until the
-  // normalisation indexes are built, a clause's occurrenceBase holds its
-  // creation rank.
+  // Finalized clauses: one block, grouped by attachment variable.
   char *store = nullptr;
   std::size_t storeBytes = 0;
 
   // Normalisation indexes (built on demand, see QbFormulaNormalize.h).
   // Literals are indexed 2 * code (+1 when negative).
   bool hasIndexes = false;
-  // The clauses of each literal, by creation rank, in creation order:
-  // literal i's occurrences are [occurrenceStart[i], occurrenceStart[i + 1]);
-  // a removed one is REMOVED_OCCURRENCE. (Indexes into these tables are
-  // 32-bit: fewer than 2^32 occurrences.)
-  static constexpr std::uint32_t REMOVED_OCCURRENCE = 0xFFFFFFFFu;
-  CheckedArray<QbfClause *> clauseOfRank;
+  // The clauses of each literal in creation order, each as its place in the
+  // store in units of 8 bytes: literal i's are [occurrenceStart[i],
+  // occurrenceStart[i + 1]). Nothing is taken out: a walk skips the clauses
+  // deleted since (their rank is DELETED_RANK) and those that lost the
+  // literal. (32-bit entries: fewer than 2^32 occurrences, a store below
+  // 32 GiB.)
+  static constexpr unsigned DELETED_RANK = 0xFFFFFFFFu;
   CheckedArray<std::uint32_t> occurrences;
   CheckedArray<std::uint32_t> occurrenceStart;
   CheckedArray<int> occurrenceCount; // live occurrences per literal
-  // Per clause, from its occurrenceBase: its creation rank, then the index in
-  // `occurrences` of the occurrence of each literal position.
-  CheckedArray<std::uint32_t> occurrenceSlots;
+  // The unit clauses, the latest first; a clause deleted since stays in the
+  // list until it reaches the head, where it is dropped.
   ListElem *unitClauses = nullptr;
   ListElem *pureLiterals = nullptr;
-  // Per clause rank, its unitClauses element; per literal, its pureLiterals
-  // element (or null).
-  CheckedArray<ListElem *> unitElemOf;
+  // Per literal, its pureLiterals element (or null).
   CheckedArray<ListElem *> pureElemOfLit;
 };
 

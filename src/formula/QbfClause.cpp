@@ -38,13 +38,9 @@ void removeAt(QbFormula *formula, QbfClause *c, int p) {
   formula->matrixChanged = true;
   bool last = p == c->size - 1;
   int *lits = c->literals();
-  QbFormulaNormalize_deindexLitInClause(formula, c, lits[p], p);
+  QbFormulaNormalize_deindexLitInClause(formula, lits[p]);
   if (last) QbFormula_deindexClause(formula, c);
   std::memmove(lits + p, lits + p + 1, sizeof(int) * static_cast<std::size_t>(c->size - p - 1));
-  if (formula->hasIndexes) {
-    std::uint32_t *slots = &formula->occurrenceSlots[c->occurrenceBase + 1];
-    std::memmove(slots + p, slots + p + 1, sizeof(std::uint32_t) * static_cast<std::size_t>(c->size - p - 1));
-  }
   c->size--;
   if (last) QbFormula_reindexClause(formula, c);
   if (c->size == 1) QbFormulaNormalize_newUnitClause(formula, c);
@@ -56,7 +52,7 @@ void removeAt(QbFormula *formula, QbfClause *c, int p) {
 QbfClause *QbfClause_new(void *at, int n, const int *lits, unsigned rank) {
   auto *c = static_cast<QbfClause *>(at);
   c->size = n;
-  c->occurrenceBase = rank;
+  c->rank = rank;
   c->nextDistance = 0;
   c->previousDistance = 0;
   int *to = c->literals();

@@ -16,10 +16,10 @@ struct QbFormula;
 // the store (0 for none), which halves their size; the store holds millions
 // of clauses and every walk over it reads them.
 struct QbfClause {
-  int size;                // number of literals; 0 for an emptied clause
-  unsigned occurrenceBase; // first of its slots in the occurrence table
-  int nextDistance;        // list of the clauses attached at the same
-  int previousDistance;    //   deepest variable (head insertion)
+  int size;             // number of literals; 0 for an emptied clause
+  unsigned rank;        // creation order; DELETED_RANK once deleted (see QbFormula.h)
+  int nextDistance;     // list of the clauses attached at the same
+  int previousDistance; //   deepest variable (head insertion)
 
   int *literals() { return reinterpret_cast<int *>(this + 1); }
   const int *literals() const { return reinterpret_cast<const int *>(this + 1); }

@@ -3,6 +3,7 @@
 #include "normalize/QbFormulaNormalize.h"
 
 #include <cassert>
+#include <cstdint>
 #include <cstdlib>
 
 #include "base/RunStatus.h"
@@ -37,9 +38,26 @@ void unlistPure(QbFormula *f, int lit) {
   elem = nullptr;
 }
 
-ListElem *&unitSlot(QbFormula *f, QbfClause *c) { return f->unitElemOf[f->occurrenceSlots[c->occurrenceBase]]; }
-std::uint32_t &literalSlot(QbFormula *f, QbfClause *c, int position) {
-  return f->occurrenceSlots[c->occurrenceBase + 1 + static_cast<std::size_t>(position)];
+bool deleted(const QbfClause *c) { return c->rank == QbFormula::DELETED_RANK; }
+
+QbfClause *clauseAt(QbFormula *f, std::uint32_t place) {
+  return reinterpret_cast<QbfClause *>(f->store + 8 * static_cast<std::size_t>(place));
+}
+
+// Whether the clause (its literals sorted by variable) holds lit.
+bool holds(const QbfClause *c, int lit) {
+  const int *lits = c->literals();
+  int var = varOfLit(lit), lower = 0, upper = c->size;
+  while (upper > lower) {
+    int mid = lower + (upper - lower) / 2;
+    int midVar = varOfLit(lits[mid]);
+    if (midVar == var) return lits[mid] == lit;
+    if (midVar < var)
+      lower = mid + 1;
+    else
+      upper = mid;
+  }
+  return false;
 }
 
 // Calls visit(clause) for each clause still holding lit, from the one made
@@ -49,7 +67,13 @@ template <typename Visit> void forEachOccurrence(QbFormula *f, int lit, Visit vi
   std::size_t i = literalIndex(lit);
   const std::size_t first = f->occurrenceStart[i];
   for (std::size_t at = f->occurrenceStart[i + 1]; at-- > first;)
-    if (std::uint32_t rank = f->occurrences[at]; rank != QbFormula::REMOVED_OCCURRENCE) visit(f->clauseOfRank[rank]);
+    if (QbfClause *c = clauseAt(f, f->occurrences[at]); !deleted(c) && holds(c, lit)) visit(c);
+}
+
+// The unit clause list with the deleted clauses at its head dropped.
+ListElem *liveUnitClauses(QbFormula *f) {
+  while (f->unitClauses && deleted(f->unitClauses->data.clause)) List_removeElem(f->unitClauses, &f->unitClauses);
+  return f->unitClauses;
 }
 
 bool isExistential(QbFormula *f, int lit) { return QbFormula_getQuantifierType(f, varOfLit(lit)) == 'e'; }
@@ -65,7 +89,7 @@ void assign(QbFormula *f, int lit) {
 }
 
 int unitClausePropagation(QbFormula *f) {
-  if (!f->unitClauses) return 0;
+  if (!liveUnitClauses(f)) return 0;
   for (;;) {
     QbfClause *c = f->unitClauses->data.clause;
     if (c->size < 1) { // only an emptied clause outlives its unit entry
@@ -86,7 +110,7 @@ int unitClausePropagation(QbFormula *f) {
       VEXT_setOutcome(OUTCOME_FALSE_BY_UCP);
       return 1;
     }
-    if (!f->unitClauses) return 1;
+    if (!liveUnitClauses(f)) return 1;
   }
 }
 
@@ -123,52 +147,43 @@ void QbFormulaNormalize_buildIndexes(QbFormula *f) {
   f->unitClauses = nullptr;
   f->pureLiterals = nullptr;
   // The lists come out as if each clause had been entered when it was
-  // created: clauses are taken in creation order (their rank is in
-  // occurrenceBase until now). Counting goes through the store in its order.
-  CheckedArray<QbfClause *> &byCreation = f->clauseOfRank;
-  byCreation.growTo(static_cast<std::size_t>(f->clauseNumber), nullptr);
+  // created: clauses are taken in creation order, through a table of their
+  // places by rank that lives only here. Counting goes through the store in
+  // its order.
+  const std::size_t clauses = static_cast<std::size_t>(f->clauseNumber);
+  if (f->storeBytes / 8 >= UINT32_MAX) abnormalExit(ERR_NO_MEMORY, SITE_INDEXES, MODULE);
+  CheckedArray<std::uint32_t> byCreation(SITE_INDEXES, MODULE);
+  byCreation.growUninitialized(clauses);
   std::size_t total = 0;
   QbFormula_forEachStoredClause(f, [&](QbfClause *c) {
-    byCreation[c->occurrenceBase] = c;
+    byCreation[c->rank] = static_cast<std::uint32_t>((reinterpret_cast<char *>(c) - f->store) / 8);
     const int *lits = c->literals();
     for (int i = 0; i < c->size; i++) f->occurrenceCount[literalIndex(lits[i])]++;
     total += static_cast<std::size_t>(c->size);
   });
-  if (total + byCreation.size() >= QbFormula::REMOVED_OCCURRENCE) abnormalExit(ERR_NO_MEMORY, SITE_INDEXES, MODULE);
+  if (total + clauses >= UINT32_MAX) abnormalExit(ERR_NO_MEMORY, SITE_INDEXES, MODULE);
   f->occurrenceStart.growTo(literals + 1, 0);
   for (std::size_t i = 0; i < literals; i++)
     f->occurrenceStart[i + 1] = f->occurrenceStart[i] + static_cast<std::uint32_t>(f->occurrenceCount[i]);
   f->occurrences.growUninitialized(total);
-  f->occurrenceSlots.growUninitialized(total + byCreation.size());
-  f->unitElemOf.growTo(byCreation.size(), nullptr);
   CheckedArray<std::uint32_t> fill(SITE_INDEXES, MODULE);
   fill.growUninitialized(literals);
   for (std::size_t i = 0; i < literals; i++) fill[i] = f->occurrenceStart[i];
-  std::uint32_t base = 0;
-  const std::size_t clauses = byCreation.size();
   for (std::size_t rank = 0; rank < clauses; rank++) {
     // In creation order the clauses lie scattered over the store, and their
     // literals' places in the tables too: fetch them a little ahead.
-    if (rank + 2 * PREFETCH_DISTANCE < clauses) prefetch(byCreation[rank + 2 * PREFETCH_DISTANCE]);
+    if (rank + 2 * PREFETCH_DISTANCE < clauses) prefetch(clauseAt(f, byCreation[rank + 2 * PREFETCH_DISTANCE]));
     if (rank + PREFETCH_DISTANCE < clauses) {
-      const QbfClause *ahead = byCreation[rank + PREFETCH_DISTANCE];
+      const QbfClause *ahead = clauseAt(f, byCreation[rank + PREFETCH_DISTANCE]);
       for (int i = 0; i < ahead->size && i < 4; i++) prefetch(&fill[literalIndex(ahead->literals()[i])]);
     }
-    QbfClause *c = byCreation[rank];
-    c->occurrenceBase = base;
-    f->occurrenceSlots[base] = static_cast<std::uint32_t>(rank);
+    QbfClause *c = clauseAt(f, byCreation[rank]);
     const int *lits = c->literals();
-    for (int i = 0; i < c->size; i++) {
-      std::uint32_t &at = fill[literalIndex(lits[i])];
-      f->occurrences[at] = static_cast<std::uint32_t>(rank);
-      f->occurrenceSlots[base + 1 + static_cast<std::uint32_t>(i)] = at++;
-    }
-    base += 1 + static_cast<std::uint32_t>(c->size);
-    if (c->size == 1) {
-      List_insertNewClause(&f->unitClauses, c);
-      unitSlot(f, c) = f->unitClauses;
-    }
+    for (int i = 0; i < c->size; i++) f->occurrences[fill[literalIndex(lits[i])]++] = byCreation[rank];
+    if (c->size == 1) List_insertNewClause(&f->unitClauses, c);
   }
+  fill.release();
+  byCreation.release();
   QbFormulaNormalize_initPureLits(f);
 }
 
@@ -182,22 +197,18 @@ void QbFormulaNormalize_initPureLits(QbFormula *f) {
 }
 
 void QbFormulaNormalize_deindexClause(QbFormula *f, QbfClause *c) {
+  if (deleted(c)) return;
   if (f->hasIndexes) {
-    if (c->size == 1 && unitSlot(f, c)) {
-      List_removeElem(unitSlot(f, c), &f->unitClauses);
-      unitSlot(f, c) = nullptr;
-    }
     const int *lits = c->literals();
-    for (int i = 0; i < c->size; i++) QbFormulaNormalize_deindexLitInClause(f, c, lits[i], i);
+    for (int i = 0; i < c->size; i++) QbFormulaNormalize_deindexLitInClause(f, lits[i]);
+    // Out of the occurrence lists and the unit clause list at once.
+    c->rank = QbFormula::DELETED_RANK;
   }
   QbFormula_deindexClause(f, c);
 }
 
-void QbFormulaNormalize_deindexLitInClause(QbFormula *f, QbfClause *c, int lit, int position) {
+void QbFormulaNormalize_deindexLitInClause(QbFormula *f, int lit) {
   if (!f->hasIndexes) return;
-  std::uint32_t &occurrence = f->occurrences[literalSlot(f, c, position)];
-  if (occurrence == QbFormula::REMOVED_OCCURRENCE) return;
-  occurrence = QbFormula::REMOVED_OCCURRENCE;
   if (--f->occurrenceCount[literalIndex(lit)] > 0) return;
   if (f->occurrenceCount[literalIndex(-lit)] > 0)
     listPure(f, -lit);
@@ -208,7 +219,6 @@ void QbFormulaNormalize_deindexLitInClause(QbFormula *f, QbfClause *c, int lit, 
 void QbFormulaNormalize_newUnitClause(QbFormula *f, QbfClause *c) {
   if (!f->hasIndexes || c->size != 1) return;
   List_insertNewClause(&f->unitClauses, c);
-  unitSlot(f, c) = f->unitClauses;
 }
 
 void QbFormulaNormalize_newEmptyClause(QbFormula *f, QbfClause *c) {
@@ -240,11 +250,25 @@ int QbFormulaNormalize_forAllReduction(QbFormula *f) {
 
 int QbFormula_normalize(QbFormula *f) {
   QbFormulaNormalize_buildIndexes(f);
+  int decided = 0;
   for (;;) {
     int applied = pureLiteralElimination(f);
     if (!applied) applied = unitClausePropagation(f);
     if (!applied) applied = QbFormulaNormalize_forAllReduction(f);
-    if (!applied) return 0;
-    if (VEXT_isDecided()) return 1;
+    if (!applied) break;
+    if (VEXT_isDecided()) {
+      decided = 1;
+      break;
+    }
   }
+  // Nothing changes the clauses after the fixpoint: the indexes go before the
+  // tree takes its memory, which can then reuse theirs.
+  f->hasIndexes = false;
+  f->occurrences.release();
+  f->occurrenceStart.release();
+  f->occurrenceCount.release();
+  f->pureElemOfLit.release();
+  List_delete(&f->unitClauses);
+  List_delete(&f->pureLiterals);
+  return decided;
 }

@@ -20,9 +20,9 @@ void QbFormulaNormalize_buildIndexes(QbFormula *formula);
 void QbFormulaNormalize_initPureLits(QbFormula *formula);
 // Takes a clause out of every index.
 void QbFormulaNormalize_deindexClause(QbFormula *formula, QbfClause *c);
-// Takes the clause out of the occurrence list of the literal at position i,
+// Counts one occurrence of the literal less (a clause is about to lose it),
 // listing or unlisting pure literals as their occurrences change.
-void QbFormulaNormalize_deindexLitInClause(QbFormula *formula, QbfClause *c, int lit, int position);
+void QbFormulaNormalize_deindexLitInClause(QbFormula *formula, int lit);
 // Enters the clause in the unit clause list if it has exactly one literal.
 void QbFormulaNormalize_newUnitClause(QbFormula *formula, QbfClause *c);
 // Raises the formula's empty-clause flag if the clause has no literal.
@@ -31,7 +31,8 @@ void QbFormulaNormalize_newEmptyClause(QbFormula *formula, QbfClause *c);
 // Applies pure literal elimination, else unit clause propagation, else forall
 // reduction, until none applies (0) or the outcome is decided (1). Outcomes
 // go to the run status; an empty clause reached by a universal pure literal
-// or by forall reduction ends the process through the abnormal exit.
+// or by forall reduction ends the process through the abnormal exit. The
+// indexes are released at the end: the clauses change no more.
 int QbFormula_normalize(QbFormula *formula);
 // Strips every clause of the universal literals behind its last existential
 // one. Returns 1 if a literal was removed. A clause left with no literal ends

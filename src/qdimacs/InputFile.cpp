@@ -9,11 +9,15 @@
 #include <bzlib.h>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <lzma.h>
+#include <mutex>
 #include <new>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -34,6 +38,12 @@ constexpr int SITE_INPUT_BUFFER = 605;
 // reads, small next to their own state. A small file gets a block its size.
 constexpr std::size_t INPUT_BYTES = std::size_t{128} << 10;
 constexpr std::size_t SMALL_INPUT_BYTES = std::size_t{4} << 10;
+// Decoding ahead: blocks large enough that handing one over is rare, few
+// enough that the text held in advance stays small; the decoders need
+// little stack.
+constexpr int AHEAD_BLOCKS = 4;
+constexpr std::size_t AHEAD_BLOCK_BYTES = std::size_t{1} << 20;
+constexpr std::size_t AHEAD_STACK_BYTES = std::size_t{1} << 20;
 // The longest magic number (xz).
 constexpr std::size_t MAX_MAGIC = 6;
 
@@ -87,6 +97,23 @@ struct InputFile::Codec {
   ZSTD_DStream *zstd;
 };
 
+// The blocks between the thread that decodes and the caller. Block i of the
+// text is in blocks[i % AHEAD_BLOCKS] from when made passes i until taken
+// does; the decoder's state belongs to the thread until it made its last
+// block.
+struct InputFile::Ahead {
+  std::mutex lock;
+  std::condition_variable filled, emptied;
+  char *blocks[AHEAD_BLOCKS] = {};
+  std::size_t lengths[AHEAD_BLOCKS] = {};
+  std::size_t made = 0;   // blocks the thread filled
+  std::size_t taken = 0;  // blocks the caller is done with
+  bool last = false;      // the thread filled its last block: the text ended or failed
+  bool stop = false;      // the caller wants the thread gone
+  std::size_t offset = 0; // the caller's place in block taken (the caller's only)
+  pthread_t thread{};
+};
+
 InputFile::InputFile(int fd, const char *path, const InputLimits &limits)
     : fd_(fd), limits_(limits), input_(SITE_INPUT_BUFFER, MODULE) {
   std::size_t block = INPUT_BYTES;
@@ -137,6 +164,7 @@ int InputFile::site() const {
 }
 
 InputFile::~InputFile() {
+  if (ahead_) stopAhead();
   if (codec_) {
     if (codec_->gzipOpen) inflateEnd(&codec_->gzip);
     lzma_end(&codec_->lzma);
@@ -151,11 +179,114 @@ InputFile::~InputFile() {
 const char *InputFile::format() const { return FORMAT_NAMES[static_cast<int>(format_)]; }
 
 long InputFile::read(char *buffer, std::size_t n) {
+  if (ahead_) return readAhead(buffer, n);
   if (failed_) return -1;
   if (n > LONG_MAX) n = LONG_MAX;
   std::size_t got = format_ == Format::Plain ? readPlain(buffer, n) : decode(buffer, n);
-  if (got > 0) return static_cast<long>(got);
-  return failed_ ? -1 : 0;
+  long result = got > 0 ? static_cast<long>(got) : failed_ ? -1 : 0;
+  // The first block was decoded here: the rest is decoded ahead.
+  if (format_ != Format::Plain && !aheadTried_) startAhead();
+  return result;
+}
+
+void InputFile::startAhead() {
+  aheadTried_ = true;
+  if (failed_ || ended_ || limits_.memoryFailsTheFile || limits_.keepGoing || limits_.decoderBytes != UINT64_MAX)
+    return;
+  // Without the memory or a thread for it, the caller decodes the rest itself.
+  auto *ahead = new (std::nothrow) Ahead;
+  if (!ahead) return;
+  bool ready = true;
+  for (char *&block : ahead->blocks) ready = ready && (block = static_cast<char *>(std::malloc(AHEAD_BLOCK_BYTES)));
+  pthread_attr_t attributes;
+  if (ready && pthread_attr_init(&attributes) == 0) {
+    pthread_attr_setstacksize(&attributes, AHEAD_STACK_BYTES);
+    // Signals are the caller's to take: the thread starts with all blocked.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    ahead_ = ahead;
+    auto run = [](void *self) -> void * {
+      static_cast<InputFile *>(self)->decodeAhead();
+      return nullptr;
+    };
+    if (pthread_create(&ahead->thread, &attributes, run, this) != 0) ahead_ = nullptr;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    pthread_attr_destroy(&attributes);
+  }
+  if (ahead_) return;
+  for (char *block : ahead->blocks) std::free(block);
+  delete ahead;
+}
+
+void InputFile::decodeAhead() {
+  Ahead &a = *ahead_;
+  for (;;) {
+    std::size_t slot;
+    {
+      std::unique_lock hold(a.lock);
+      a.emptied.wait(hold, [&a] { return a.stop || a.made - a.taken < AHEAD_BLOCKS; });
+      if (a.stop) return;
+      slot = a.made % AHEAD_BLOCKS;
+    }
+    std::size_t got = decode(a.blocks[slot], AHEAD_BLOCK_BYTES);
+    bool last = failed_ || ended_ || betweenMembers_;
+    {
+      std::lock_guard hold(a.lock);
+      a.lengths[slot] = got;
+      a.made++;
+      a.last = last;
+    }
+    a.filled.notify_one();
+    if (last) return;
+  }
+}
+
+long InputFile::readAhead(char *buffer, std::size_t n) {
+  Ahead &a = *ahead_;
+  for (;;) {
+    const char *block;
+    std::size_t length;
+    {
+      std::unique_lock hold(a.lock);
+      a.filled.wait(hold, [&a] { return a.made > a.taken || a.last; });
+      if (a.made == a.taken) break;
+      block = a.blocks[a.taken % AHEAD_BLOCKS];
+      length = a.lengths[a.taken % AHEAD_BLOCKS];
+    }
+    std::size_t count = length - a.offset < n ? length - a.offset : n;
+    std::memcpy(buffer, block + a.offset, count);
+    a.offset += count;
+    if (a.offset == length) {
+      {
+        std::lock_guard hold(a.lock);
+        a.taken++;
+      }
+      a.offset = 0;
+      a.emptied.notify_one();
+    }
+    if (count > 0) return static_cast<long>(count);
+  }
+  return finalRead(buffer, n);
+}
+
+long InputFile::finalRead(char *buffer, std::size_t n) {
+  stopAhead(); // the thread has ended, or is about to: the decoder is the caller's again
+  if (memoryExit_) abnormalExit(ERR_NO_MEMORY, site(), MODULE);
+  // After a member the caller reads on itself.
+  return read(buffer, n);
+}
+
+void InputFile::stopAhead() {
+  {
+    std::lock_guard hold(ahead_->lock);
+    ahead_->stop = true;
+  }
+  ahead_->emptied.notify_one();
+  pthread_join(ahead_->thread, nullptr);
+  for (char *block : ahead_->blocks) std::free(block);
+  delete ahead_;
+  ahead_ = nullptr;
 }
 
 std::size_t InputFile::magicLength(Format format) {
@@ -200,6 +331,9 @@ std::size_t InputFile::decode(char *buffer, std::size_t n) {
   std::size_t done = 0;
   while (done < n && !failed_ && !ended_) {
     if (betweenMembers_) {
+      // What follows a member, and the next member's decoder (which takes
+      // memory), are the caller's to handle: the thread stops here.
+      if (ahead_ && members_ > 0) break;
       switch (nextMember()) {
       case Next::Member: startMember(); break;
       case Next::End: ended_ = true; continue;
@@ -466,6 +600,10 @@ void InputFile::fail(Fault fault) {
 }
 
 void InputFile::noMemory() {
-  if (!limits_.memoryFailsTheFile) abnormalExit(ERR_NO_MEMORY, site(), MODULE);
+  if (!limits_.memoryFailsTheFile) {
+    // In the thread decoding ahead, the end is the caller's, at this place.
+    if (!ahead_) abnormalExit(ERR_NO_MEMORY, site(), MODULE);
+    memoryExit_ = true;
+  }
   fail(Fault::Memory);
 }

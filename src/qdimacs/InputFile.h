@@ -7,6 +7,15 @@
 // them. The libraries decode straight into the caller's buffer: besides their
 // state only one small input block is held. An empty file is empty text
 // whatever its name says.
+//
+// A compressed file read with the default limits is decoded ahead by a
+// thread of its own, a few large blocks in advance, while the caller works
+// on the text before them: the caller sees the same bytes and the same
+// errors at the same places as when it decodes itself. The caller decodes
+// the first block of the file and everything after its first member: the
+// decoders take their memory there, in the caller's order. A decoder out of
+// memory inside the first member ends the process when the caller reaches
+// the place, as it would have without the thread.
 
 #include <cstddef>
 #include <cstdint>
@@ -62,6 +71,13 @@ private:
   // Outcome of one library call.
   enum class Step { Going, MemberEnd, Corrupt, Failed };
   struct Codec; // the library's decoder state, defined with the decoders
+  struct Ahead; // the thread decoding ahead and the blocks it fills
+
+  long readAhead(char *buffer, std::size_t n);
+  void startAhead();
+  void stopAhead();
+  void decodeAhead();                          // the thread's loop
+  long finalRead(char *buffer, std::size_t n); // once the thread made its last block
 
   static bool agreesWithMagic(Format format, const unsigned char *bytes, std::size_t have);
   static std::size_t magicLength(Format format);
@@ -90,6 +106,9 @@ private:
   InputLimits limits_;
   Format format_ = Format::Plain;
   Codec *codec_ = nullptr;
+  Ahead *ahead_ = nullptr;
+  bool aheadTried_ = false;
+  bool memoryExit_ = false; // a decoder out of memory, in the thread: the caller ends the process
   CheckedArray<unsigned char> input_;
   std::size_t begin_ = 0, end_ = 0; // the buffered input not yet decoded
   std::size_t members_ = 0;         // complete members decoded so far

@@ -243,20 +243,23 @@ public:
       setParseError("cannot open the file: %s", std::strerror(errno));
       return Attempt::Error;
     }
-    InputFile input(fd, path_);
-    LineReader reader(input, SITE_LINE_BUFFER);
-    reader_ = &reader;
-    limit_ = static_cast<std::size_t>(LINE_BUFSIZE < 2 ? 2 : LINE_BUFSIZE) - 1;
-    Attempt outcome = readAll();
-    reader_ = nullptr;
-    // A compressed file read only in part (no problem line, a parse error)
-    // may be damaged further on; then that is what is wrong with it, and its
-    // text so far may well be garbage.
-    if ((outcome == Attempt::NoHeader || outcome == Attempt::Error) && input.compressed())
-      if (const char *reason = damage(input)) {
-        setParseError("%s", reason);
-        outcome = Attempt::Error;
-      }
+    Attempt outcome;
+    {
+      InputFile input(fd, path_);
+      LineReader reader(input, SITE_LINE_BUFFER);
+      reader_ = &reader;
+      limit_ = static_cast<std::size_t>(LINE_BUFSIZE < 2 ? 2 : LINE_BUFSIZE) - 1;
+      outcome = readAll();
+      reader_ = nullptr;
+      // A compressed file read only in part (no problem line, a parse error)
+      // may be damaged further on; then that is what is wrong with it, and
+      // its text so far may well be garbage.
+      if ((outcome == Attempt::NoHeader || outcome == Attempt::Error) && input.compressed())
+        if (const char *reason = damage(input)) {
+          setParseError("%s", reason);
+          outcome = Attempt::Error;
+        }
+    } // the decoder and the line buffer go before the formula takes its memory
     if (outcome == Attempt::Done) {
       lits_.release();
       seen_.release();

@@ -1,5 +1,6 @@
 // Entry point: the command line, the banner, and the run.
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <malloc.h>
@@ -13,10 +14,18 @@
 
 int main(int argc, char **argv) {
   AbnormalExit_installNewHandler();
-  // Blocks from 1 MiB on are mapped on their own, always (by default the
-  // threshold drifts up to 32 MiB as blocks are freed): a growing table is
-  // then moved by remapping its pages, not copied, and it can take huge pages.
-  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  // Every block comes from the one heap, and what is freed stays there: a
+  // pass takes the pages an earlier pass gave back instead of freshly mapped
+  // ones, which the kernel must zero first (on large files that zeroing was
+  // the largest single cost). A growing table at the heap's end grows in
+  // place; elsewhere it is copied once per doubling, which is cheaper than
+  // zeroing the pages it moves to.
+  mallopt(M_MMAP_MAX, 0);
+  mallopt(M_TRIM_THRESHOLD, INT_MAX);
+  // One heap for every thread: the thread that decodes a compressed file
+  // ahead reserves no heap of its own, so an instance's address space (which
+  // -memout limits) does not depend on which thread allocates first.
+  mallopt(M_ARENA_MAX, 1);
   // An inherited "ignore" would let the system reap the instance children
   // before the driver could wait for them.
   std::signal(SIGCHLD, SIG_DFL);

@@ -20,12 +20,10 @@ constexpr int SITE_OPERATOR_NEW = 160;
 
 void newHandler() { abnormalExit(ERR_NO_MEMORY, SITE_OPERATOR_NEW, "Memory"); }
 
-// Large blocks are mapped on their own and touched first by the program:
-// in huge pages, a first touch costs one fault per 2 MiB instead of one per
-// 4 KiB (a fifth of the run time on large files went into those faults).
-// The advice covers the block's whole pages, its mapping entire: advice on
-// a part would split the mapping, and realloc could then no longer move it
-// without copying.
+// Large blocks are mostly touched first by the program: in huge pages, a
+// first touch costs one fault per 2 MiB instead of one per 4 KiB (a fifth of
+// the run time on large files went into those faults). The advice covers
+// the block's whole pages.
 constexpr std::size_t LARGE_BLOCK = std::size_t{2} << 20;
 constexpr std::uintptr_t PAGE = 4096;
 

@@ -1,8 +1,8 @@
 #pragma once
 // CheckedArray: a growable array of trivially copyable values whose every
 // allocation goes through the checked allocator, so that a failure names the
-// module and site that asked for the memory. Growth uses realloc, which for
-// large blocks remaps pages instead of copying them (no transient doubling).
+// module and site that asked for the memory. Growth uses realloc, which
+// grows a block at the heap's end in place.
 
 #include <cassert>
 #include <cstddef>

@@ -74,7 +74,8 @@ TEST(Faults, AForkOrPipeThatFailsCostsOnlyItsInstanceAndOnlyWhenNoChildRuns) {
       {"-jobs=2", "FAIL_PIPE=1,3", nullptr, 0},
   };
   for (const Fault &fault : faults) {
-    test::RunResult r = test::runTarnu({fault.jobs, "d"}, {.cwd = dir.path(), .env = withFaults({fault.env})});
+    test::RunResult r =
+        test::run(test::preloadableBinary(), {fault.jobs, "d"}, {.cwd = dir.path(), .env = withFaults({fault.env})});
     std::vector<std::string> expected;
     for (std::size_t i = 0; i < all.size(); i++)
       if (static_cast<int>(i) + 1 != fault.lost) expected.push_back(all[i]);
@@ -94,7 +95,8 @@ TEST(Faults, AForkOrPipeThatFailsCostsOnlyItsInstanceAndOnlyWhenNoChildRuns) {
     EXPECT_EQ(got.size(), expected.size()) << fault.env;
     EXPECT_EQ(r.status, 6) << fault.env;
   }
-  test::RunResult one = test::runTarnu({"d/q2.qdimacs"}, {.cwd = dir.path(), .env = withFaults({"FAIL_FORK=1"})});
+  test::RunResult one =
+      test::run(test::preloadableBinary(), {"d/q2.qdimacs"}, {.cwd = dir.path(), .env = withFaults({"FAIL_FORK=1"})});
   EXPECT_EQ(one.status, 255);
   EXPECT_TRUE(one.err.starts_with("tarnu: d/q2.qdimacs: cannot start a process: ")) << one.err;
 }

@@ -1,6 +1,7 @@
 // End to end, what the case files cannot say: children killed while they
-// run, too little memory, formulas and directory trees of extreme sizes, DOT
-// labels longer than Graphviz reads in one piece, and the probe files.
+// run (their marks the same with one job or several), too little memory,
+// formulas and directory trees of extreme sizes, DOT labels longer than
+// Graphviz reads in one piece, and the probe files.
 
 #include <gtest/gtest.h>
 
@@ -35,40 +36,6 @@ test::RunResult runLimited(const std::vector<std::string> &args) {
   bool noMemory = r.status == 255 && r.out.find("\"Cannot allocate memory\"") != std::string::npos;
   EXPECT_TRUE(ok || noMemory) << r.status << "\n" << r.out.substr(0, 2000);
   return r;
-}
-
-// Sends the signal to the instance child of the program once it runs.
-std::function<void(int)> killChild(int signal, bool &sent) {
-  return [signal, &sent](int pid) {
-    std::string children = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
-    for (int attempt = 0; attempt < 20000 && !sent; attempt++) {
-      int child = 0;
-      if (std::ifstream(children) >> child && child > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // past its item head
-        sent = kill(child, signal) == 0;
-      }
-      std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-  };
-}
-
-TEST(System, ChildrenKilledWhileTheyRun) {
-  test::ScratchDir dir;
-  test::writeFile(dir.file("slow.qdimacs"), chain(2000000));
-  test::writeFile(dir.file("zz.qdimacs"), "p cnf 3000000 1\n1 0\n"); // after slow.qdimacs
-  for (int signal : {SIGSEGV, SIGUSR1}) {
-    bool sent = false;
-    test::RunResult r = test::runTarnu({"slow.qdimacs"}, {.cwd = dir.path(), .whileRunning = killChild(signal, sent)});
-    ASSERT_TRUE(sent);
-    std::string mark = signal == SIGSEGV ? "[CRASH]\n" : "[TIMEOUT]\n";
-    EXPECT_EQ(r.status, signal == SIGSEGV ? 251 : 30);
-    EXPECT_TRUE(r.out.ends_with(mark)) << r.out;
-    EXPECT_NE(r.out.find("1.Processing \"slow.qdimacs\"...  "), std::string::npos);
-  }
-  bool sent = false;
-  test::RunResult r = test::runTarnu({"."}, {.cwd = dir.path(), .whileRunning = killChild(SIGSEGV, sent)});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.out.find("[CRASH]\n2.Processing \"./zz.qdimacs\""), std::string::npos) << "the walk goes on";
 }
 
 // Sends each instance child the signal for its file, once the child has the
@@ -126,6 +93,20 @@ TEST(System, SeveralJobsPrintWhatOneJobPrints) {
     else
       EXPECT_EQ(all, expected) << jobs;
   }
+  // In file mode the mark is the one instance's outcome.
+  const struct {
+    const char *path, *name;
+    int signal, status;
+    const char *mark;
+  } killed[] = {{"d/crash.qdimacs", "crash.qdimacs", SIGSEGV, 251, "[CRASH]\n"},
+                {"d/s1/stop.qdimacs", "stop.qdimacs", SIGUSR1, 30, "[TIMEOUT]\n"}};
+  for (const auto &k : killed) {
+    int sent = 0;
+    test::RunResult r =
+        test::runTarnu({k.path}, {.cwd = dir.path(), .whileRunning = killReaders({{k.name, k.signal}}, sent)});
+    EXPECT_EQ(r.status, k.status) << k.path;
+    EXPECT_TRUE(r.out.ends_with(k.mark)) << r.out;
+  }
 }
 
 TEST(System, TimeAndMemoryLimitsEndAnInstanceAndTheRunGoesOn) {
@@ -149,23 +130,6 @@ TEST(System, TimeAndMemoryLimitsEndAnInstanceAndTheRunGoesOn) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.out.find("...  [Abnormal exit due to error \"Cannot allocate memory\""), std::string::npos) << r.out;
   EXPECT_TRUE(test::mask(r.out).ends_with("[OK, Xs]\n\n")) << r.out;
-}
-
-TEST(System, AChildThatCannotBeStartedIsSaidOnStandardError) {
-  if (!test::canDropPrivileges()) GTEST_SKIP() << "a limit of processes binds only users other than root";
-  test::ScratchDir dir;
-  test::writeFile(dir.file("a.qdimacs"), "p cnf 1 1\n1 0\n");
-  test::openUp(dir.path());
-  test::RunResult r = test::runTarnu({"."}, {.cwd = dir.path(), .unprivileged = true, .processes = 1});
-  EXPECT_EQ(r.status, 1) << "the instance counts";
-  EXPECT_EQ(test::mask(r.out), "Tarnu v0.1 (revision 80, compiled DATE)\n");
-  const std::string summary = "tarnu: 1 instances: 0 ok, 0 parse errors, 0 without a problem line, 1 abnormal exits, "
-                              "0 timeouts, 0 crashes; skipped: 0 symbolic links, 0 special files, 0 unreadable "
-                              "directories\n";
-  EXPECT_EQ(r.err, "tarnu: ./a.qdimacs: cannot start a process: Resource temporarily unavailable\n" + summary);
-  r = test::runTarnu({"a.qdimacs"}, {.cwd = dir.path(), .unprivileged = true, .processes = 1});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, "tarnu: a.qdimacs: cannot start a process: Resource temporarily unavailable\n" + summary);
 }
 
 TEST(System, TooLittleMemoryEndsThroughTheAbnormalExit) {

@@ -182,6 +182,7 @@ int orphansStillRunning() {
 }
 
 std::string failingCallsLibrary() { return TARNU_FAILING_CALLS; }
+std::string preloadableBinary() { return TARNU_PRELOADABLE_BINARY; }
 
 std::string tarnuBinary() { return TARNU_BINARY; }
 std::string tableBinary() { return TARNU_TABLE_BINARY; }

@@ -65,8 +65,10 @@ void adoptOrphans();
 // Reaps the adopted orphans that have ended; returns how many still run
 // after a grace time of a second.
 int orphansStillRunning();
-// The preloaded library that makes chosen calls fail (FailingCalls.cpp).
+// The preloaded library that makes chosen calls fail (FailingCalls.cpp), and
+// the program under test linked so that it takes the library in.
 std::string failingCallsLibrary();
+std::string preloadableBinary();
 
 // The program under test, its companion, and the source tree.
 std::string tarnuBinary();
