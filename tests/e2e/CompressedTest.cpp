@@ -28,22 +28,6 @@ void shell(const std::string &command, const std::string &cwd) {
   ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
 }
 
-// Items by path, from the title on; the path's compression suffix dropped.
-std::map<std::string, std::string> items(const std::string &output, const std::string &suffix) {
-  std::map<std::string, std::string> found;
-  const std::string head = ".Processing \"";
-  for (std::size_t at = output.find(head); at != std::string::npos;) {
-    std::size_t pathEnd = output.find("\"...  ", at);
-    std::size_t next = output.find(head, pathEnd);
-    std::string path = output.substr(at + head.size(), pathEnd - at - head.size());
-    if (path.ends_with(suffix)) path.resize(path.size() - suffix.size());
-    found[path] =
-        output.substr(pathEnd, (next == std::string::npos ? output.size() : output.rfind('\n', next)) - pathEnd);
-    at = next;
-  }
-  return found;
-}
-
 TEST(Compressed, EveryFamilyInEveryFormatGivesThePlainItemAndDotFile) {
   test::ScratchDir dir;
   // The smallest instance of each family, unpacked.
@@ -62,14 +46,14 @@ TEST(Compressed, EveryFamilyInEveryFormatGivesThePlainItemAndDotFile) {
   }
   // "-tree" prints the same item as a plain run and also writes the DOT file.
   std::map<std::string, std::string> plain =
-      items(test::mask(test::runTarnu({"-tree", "plain"}, {.cwd = dir.path()}).out), "");
+      test::itemsByPath(test::mask(test::runTarnu({"-tree", "plain"}, {.cwd = dir.path()}).out), "");
   for (const Format &format : FORMATS) {
     std::string into = format.name;
     shell("mkdir " + into + " && cd plain && for f in *; do case $f in *.dot) ;; *) " + format.compress +
               " < \"$f\" > \"../" + into + "/$f" + format.suffix + "\";; esac; done",
           dir.path());
     std::map<std::string, std::string> packed =
-        items(test::mask(test::runTarnu({"-tree", into}, {.cwd = dir.path()}).out), format.suffix);
+        test::itemsByPath(test::mask(test::runTarnu({"-tree", into}, {.cwd = dir.path()}).out), format.suffix);
     ASSERT_EQ(packed.size(), plain.size()) << format.name;
     for (const auto &[path, item] : plain) {
       std::string name = path.substr(6); // after "plain/"

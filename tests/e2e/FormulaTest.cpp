@@ -169,16 +169,13 @@ struct Qcir {
 };
 
 std::map<std::string, std::map<std::string, long>> figuresByPath(const std::string &output) {
-  std::map<std::string, std::map<std::string, long>> items;
-  const std::string head = ".Processing \"";
-  for (std::size_t at = output.find(head); at != std::string::npos; at = output.find(head, at + 1)) {
-    std::size_t end = output.find('"', at + head.size());
-    auto &item = items[fs::path(output.substr(at + head.size(), end - at - head.size())).filename()];
+  std::map<std::string, std::map<std::string, long>> byPath;
+  for (const auto &[path, text] : test::items(output)) {
+    auto &item = byPath[fs::path(path).filename()];
     for (std::string name : {"alternations: ", "Alternations: "})
-      if (std::size_t f = output.find(name, end); f != std::string::npos && f < output.find(head, end))
-        item[name] = std::stol(output.substr(f + name.size()));
+      if (std::size_t f = text.find(name); f != std::string::npos) item[name] = std::stol(text.substr(f + name.size()));
   }
-  return items;
+  return byPath;
 }
 
 // Runs the three strategies (and QCIR with up) on the input, into

@@ -15,26 +15,6 @@ namespace fs = std::filesystem;
 
 const std::string GOLDEN = test::sourceDir() + "/tests/golden/";
 
-// The items of a run by path (a compression suffix dropped), each from its
-// title to the next item (numbers left out: instances of equal declared size
-// run in listing order, which differs between file systems).
-std::map<std::string, std::string> itemsByPath(const std::string &output) {
-  std::map<std::string, std::string> items;
-  const std::string head = ".Processing \"";
-  for (std::size_t at = output.find(head); at != std::string::npos;) {
-    std::size_t pathEnd = output.find("\"...  ", at);
-    std::size_t next = output.find(head, pathEnd);
-    std::size_t end = next == std::string::npos ? output.size() : output.rfind('\n', next);
-    std::string item = output.substr(pathEnd, end - pathEnd);
-    while (!item.empty() && item.back() == '\n') item.pop_back();
-    std::string path = output.substr(at + head.size(), pathEnd - at - head.size());
-    if (path.ends_with(".xz")) path.resize(path.size() - 3);
-    items[path] = item;
-    at = next;
-  }
-  return items;
-}
-
 TEST(Golden, ExamplesConsoleOutput) {
   test::ScratchDir dir;
   fs::copy(test::sourceDir() + "/examples", dir.file("examples"));
@@ -80,8 +60,9 @@ TEST(Golden, EveryRealInstanceInBothModes) {
     test::RunResult r = test::runTarnu(args, {.cwd = dir.path()});
     EXPECT_EQ(r.status, 335 % 256);
     EXPECT_TRUE(r.err.starts_with("tarnu: 335 instances: ")) << r.err;
-    std::map<std::string, std::string> actual = itemsByPath(test::mask(r.out));
-    std::map<std::string, std::string> expected = itemsByPath(test::readFile(GOLDEN + "instances/" + mode + ".out"));
+    std::map<std::string, std::string> actual = test::itemsByPath(test::mask(r.out), ".xz");
+    std::map<std::string, std::string> expected =
+        test::itemsByPath(test::readFile(GOLDEN + "instances/" + mode + ".out"), ".xz");
     EXPECT_EQ(actual.size(), 335u);
     for (const auto &[path, item] : expected) EXPECT_EQ(actual[path], item) << mode << " " << path;
   }

@@ -92,13 +92,6 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
       rlimit limit{options.memory, options.memory};
       setrlimit(RLIMIT_AS, &limit);
     }
-    if (options.processes) {
-      rlimit limit{options.processes, options.processes};
-      setrlimit(RLIMIT_NPROC, &limit);
-      // The leak checker starts a thread at exit, which this limit forbids.
-      const char *asan = getenv("ASAN_OPTIONS");
-      setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
-    }
     if (options.unprivileged && geteuid() == 0 && (setgid(NOBODY) != 0 || setuid(NOBODY) != 0)) _exit(124);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(125);
     std::vector<char *> argv{const_cast<char *>(program.c_str())};
@@ -153,6 +146,38 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
 
 RunResult runTarnu(const std::vector<std::string> &args, const RunOptions &options) {
   return run(tarnuBinary(), args, options);
+}
+
+std::string chain(int n, int declared) {
+  std::string text = "p cnf " + std::to_string(declared ? declared : n) + " " + std::to_string(n - 1) + "\ne";
+  for (int v = 1; v <= n; v++) text += " " + std::to_string(v);
+  text += " 0\n";
+  for (int v = 1; v < n; v++) text += std::to_string(v) + " " + std::to_string(-(v + 1)) + " 0\n";
+  return text;
+}
+
+std::vector<std::pair<std::string, std::string>> items(const std::string &output) {
+  std::vector<std::pair<std::string, std::string>> found;
+  const std::string head = ".Processing \"";
+  for (std::size_t at = output.find(head); at != std::string::npos;) {
+    std::size_t start = output.rfind('\n', at) + 1, pathEnd = output.find('"', at + head.size());
+    std::size_t next = output.find(head, pathEnd);
+    std::size_t end = next == std::string::npos ? output.size() : output.rfind('\n', next) + 1;
+    found.push_back({output.substr(at + head.size(), pathEnd - at - head.size()), output.substr(start, end - start)});
+    at = next;
+  }
+  return found;
+}
+
+std::map<std::string, std::string> itemsByPath(const std::string &output, const std::string &suffix) {
+  std::map<std::string, std::string> byPath;
+  for (auto [path, text] : items(output)) {
+    if (path.ends_with(suffix)) path.resize(path.size() - suffix.size());
+    text.erase(0, text.find("\"...  "));
+    while (text.ends_with('\n')) text.pop_back();
+    byPath[path] = text;
+  }
+  return byPath;
 }
 
 std::string gzipped(const std::string &text) { return run("/bin/gzip", {"-c"}, {.input = text}).out; }

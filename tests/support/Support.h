@@ -4,7 +4,9 @@
 // run to run (build date, times).
 
 #include <functional>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace test {
@@ -38,7 +40,6 @@ struct RunOptions {
   std::string input;                // standard input
   bool unprivileged = false;        // as "nobody" when the tests run as root
   unsigned long long memory = 0;    // address space limit in bytes, 0: none
-  unsigned long processes = 0;      // limit of processes of the user, 0: none
   unsigned long long fileSize = 0;  // largest file the program may write, in bytes, 0: no limit
   std::vector<std::string> env;     // NAME=VALUE added to the environment
   std::string outputFile;           // standard output goes there instead (then out stays empty)
@@ -53,6 +54,18 @@ struct RunOptions {
 // together, so neither pipe can fill up.
 RunResult run(const std::string &program, const std::vector<std::string> &args, const RunOptions &options = {});
 RunResult runTarnu(const std::vector<std::string> &args, const RunOptions &options = {});
+
+// An existential chain of n variables (each clause ties one to the next),
+// its problem line declaring `declared` variables (0: n).
+std::string chain(int n, int declared = 0);
+
+// The items of a run in their order: each instance's path and its text, from
+// its number to the next item's.
+std::vector<std::pair<std::string, std::string>> items(const std::string &output);
+// The items by path, the suffix dropped from paths that have it, each from
+// the path's closing quote on (so that numbers, which depend on the listing
+// order of the file system, do not count), without its closing empty line.
+std::map<std::string, std::string> itemsByPath(const std::string &output, const std::string &suffix = "");
 
 // Text as a gzip member; and megabytes of comment lines in members of one
 // megabyte each, a few kilobytes apiece (slow to read, quick to make).
