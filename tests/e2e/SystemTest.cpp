@@ -1,7 +1,7 @@
 // End to end, what the case files cannot say: children killed while they
 // run (their marks the same with one job or several), too little memory,
 // formulas and directory trees of extreme sizes, DOT labels longer than
-// Graphviz reads in one piece, and the probe files.
+// Graphviz reads in one piece.
 
 #include <gtest/gtest.h>
 
@@ -57,14 +57,14 @@ TEST(System, SeveralJobsPrintWhatOneJobPrints) {
   test::ScratchDir dir;
   for (int i = 0; i < 12; i++)
     test::writeFile(dir.file("d/s" + std::to_string(i % 3) + "/ok" + std::to_string(i) + ".qdimacs"),
-                    "p cnf " + std::to_string(i + 2) + " 2\na 1 0\ne 2 " + std::to_string(i + 2) +
+                    "p cnf " + std::to_string(i % 3 + 3) + " 2\na 1 0\ne 2 " + std::to_string(i % 3 + 3) +
                         " 0\n1 2 0\n-1 2 0\n");
   test::writeFile(dir.file("d/crash.qdimacs"), test::chain(1500000));
   test::writeFile(dir.file("d/s1/slow.qdimacs"), test::chain(1500000));
   test::writeFile(dir.file("d/s1/stop.qdimacs"), test::chain(1400000));
   test::writeFile(dir.file("d/s2/parse.qdimacs"), "p cnf 2\n1 0\n");
   test::writeFile(dir.file("d/s2/none.qdimacs"), "c no problem line\n");
-  test::writeFile(dir.file("d/s0/abnormal.qdimacs"), "p cnf 2 1\na 1 0\ne 2 0\n1 0\n");
+  test::writeFile(dir.file("d/abnormal.qdimacs"), "p cnf 2 1\na 1 0\ne 2 0\n1 0\n");
   std::string expected;
   for (const char *jobs : {"-jobs=1", "-jobs=2", "-jobs=7"}) {
     int sent = 0;
@@ -85,6 +85,13 @@ TEST(System, SeveralJobsPrintWhatOneJobPrints) {
     else
       EXPECT_EQ(all, expected) << jobs;
   }
+  // The instances of a folder, all of one size, run in the order it lists them.
+  std::vector<std::string> listed, ran;
+  for (const auto &entry : std::filesystem::directory_iterator(dir.file("d/s0")))
+    listed.push_back("d/s0/" + entry.path().filename().string());
+  for (const auto &[path, text] : test::items(expected))
+    if (path.starts_with("d/s0/")) ran.push_back(path);
+  EXPECT_EQ(ran, listed);
   // In file mode the mark is the one instance's outcome.
   const struct {
     const char *path, *name;
@@ -204,14 +211,6 @@ TEST(System, LongLabelsAreWrittenWholeInPiecesGraphvizReads) {
   EXPECT_TRUE(octagon.starts_with("e1 2\\n 3 4 5 6") && octagon.ends_with(" 4000\\n")) << octagon;
   EXPECT_EQ(std::count(octagon.begin(), octagon.end(), ' '), 3999) << "every variable of the chain";
   test::expectGraphvizReads(dir.file("chain.qdimacs.treeDup.dot"));
-}
-
-TEST(System, ProbeFilesInTheWorkingDirectory) {
-  test::ScratchDir dir;
-  test::writeFile(dir.file("t.qdimacs"), "p cnf 2 1\n1 2 0\n");
-  EXPECT_EQ(test::runTarnu({"t.qdimacs"}, {.cwd = dir.path()}).status, 1);
-  EXPECT_TRUE(std::regex_match(test::readFile(dir.file("memUsage")), std::regex("   VSZ   RSS\n *[0-9]+ +[0-9]+\n")));
-  EXPECT_TRUE(std::regex_search(test::readFile(dir.file("freeMem")), std::regex("\nPages free: [0-9]+\\.\n")));
 }
 
 } // namespace

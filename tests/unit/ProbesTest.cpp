@@ -1,9 +1,11 @@
 // The memory probes give the figures of this process and of the machine,
-// through their result files in the working directory.
+// through their result files in the working directory, in the form those
+// files have.
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 #include <unistd.h>
 
 #include "Support.h"
@@ -24,7 +26,8 @@ TEST(Probes, GiveTheResidentMemoryOfTheProcessAndTheFreeMemoryOfTheMachine) {
   EXPECT_GT(used, 0.5 * expected);
   EXPECT_LT(used, 2.0 * expected + 1);
   EXPECT_GT(free, 0.0);
-  EXPECT_NE(test::readFile(dir.file("memUsage")), "");
+  EXPECT_TRUE(std::regex_match(test::readFile(dir.file("memUsage")), std::regex("   VSZ   RSS\n *[0-9]+ +[0-9]+\n")));
+  EXPECT_TRUE(std::regex_search(test::readFile(dir.file("freeMem")), std::regex("\nPages free: [0-9]+\\.\n")));
 }
 
 } // namespace
