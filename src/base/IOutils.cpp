@@ -164,6 +164,19 @@ int IOutils_openRegularFile(const char *path, int flags, const char **reason) {
 
 int IOutils_openInputFile(const char *path) { return IOutils_openRegularFile(path, O_RDONLY); }
 
+int IOutils_flushStream(FILE *stream) {
+  errno = 0;
+  if (std::fflush(stream) == 0 && !std::ferror(stream)) return 0;
+  return errno ? errno : EIO;
+}
+
+int IOutils_closeStream(FILE *stream) {
+  int error = IOutils_flushStream(stream);
+  errno = 0;
+  if (std::fclose(stream) != 0 && !error) error = errno ? errno : EIO;
+  return error;
+}
+
 OutputFile::OutputFile(const char *inputPath, const char *suffix, const char *outDir, const char *root) {
   std::string_view base;
   folder_ = openTargetFolder(inputPath, outDir, root, true, base);
@@ -214,9 +227,7 @@ void OutputFile::discard() {
 
 bool OutputFile::commit() {
   if (!file_) return false;
-  errno = 0;
-  int error = std::fflush(file_) != 0 || std::ferror(file_) ? (errno ? errno : EIO) : 0;
-  if (std::fclose(file_) != 0 && !error) error = errno ? errno : EIO;
+  int error = IOutils_closeStream(file_);
   file_ = nullptr;
   if (!error && renameat(folder_, temporaryName_, folder_, finalName_) != 0) error = errno;
   if (error) {

@@ -34,6 +34,13 @@ int IOutils_openRegularFile(const char *path, int flags, const char **reason = n
 // An input file: followed through links, read only.
 int IOutils_openInputFile(const char *path);
 
+// Writes out what the stream holds: 0, or the errno of the write that failed
+// (EIO where the library kept none).
+int IOutils_flushStream(FILE *stream);
+// Flushes and closes the stream (closed whatever happens; a file system may
+// report a failed write only then): 0, or the errno of the first failure.
+int IOutils_closeStream(FILE *stream);
+
 // A file an instance writes (its DOT file): the input path followed by a
 // suffix, beside the input or, with an outDir, under it: the input path below
 // root (the directory the walk started from; null in file mode, for the base

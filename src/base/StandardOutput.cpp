@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "base/IOutils.h"
+
 namespace {
 // Whether SIGPIPE had its default action at start: a process-wide fact that
 // the instance children restore, recorded once.
@@ -36,21 +38,14 @@ void StandardOutput_restoreInChild() {
   if (pipeEndsProcess) std::signal(SIGPIPE, SIG_DFL);
 }
 
-int StandardOutput_flush() {
-  errno = 0;
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
-  return errno ? errno : EIO;
-}
+int StandardOutput_flush() { return IOutils_flushStream(stdout); }
 
 void StandardOutput_check() {
   if (int error = StandardOutput_flush()) StandardOutput_fail(error);
 }
 
 void StandardOutput_finish() {
-  int error = StandardOutput_flush();
-  // A file system may report a failed write only when the file is closed.
-  if (std::fclose(stdout) != 0 && !error) error = errno ? errno : EIO;
-  if (error) StandardOutput_fail(error);
+  if (int error = IOutils_closeStream(stdout)) StandardOutput_fail(error);
 }
 
 void StandardOutput_fail(int error) {
