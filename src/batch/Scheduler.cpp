@@ -76,12 +76,7 @@ Scheduler::Scheduler(const BatchSettings &settings, const InstanceProcedures &pr
 }
 
 Scheduler::~Scheduler() {
-  for (Job &job : jobs_)
-    if (job.pid > 0 && !job.reaped) {
-      kill(job.pid, SIGKILL);
-      waitpid(job.pid, nullptr, 0);
-      procedures_.cleanUp(job.path.c_str(), job.pid);
-    }
+  killChildren();
   for (Job &job : jobs_)
     if (job.output >= 0) close(job.output);
   if (signals_[0] >= 0) {
@@ -331,10 +326,9 @@ void Scheduler::sayOnStandardError(const char *path, int error) {
   std::fprintf(stderr, "tarnu: %s: cannot start a process: %s\n", path, std::strerror(error));
 }
 
-// Ends the run: every child killed and reaped, what they left half written
-// removed; then the process ends as the signal would end it, or as a failed
-// write to standard output does.
-void Scheduler::abandon(int signal, int outputError) {
+// Every child still running killed and reaped, and what it left half
+// written removed.
+void Scheduler::killChildren() {
   for (Job &job : jobs_)
     if (job.pid > 0 && !job.reaped) kill(job.pid, SIGKILL);
   for (Job &job : jobs_)
@@ -344,6 +338,13 @@ void Scheduler::abandon(int signal, int outputError) {
       job.reaped = true;
       procedures_.cleanUp(job.path.c_str(), job.pid);
     }
+}
+
+// Ends the run: every child killed and reaped, what they left half written
+// removed; then the process ends as the signal would end it, or as a failed
+// write to standard output does.
+void Scheduler::abandon(int signal, int outputError) {
+  killChildren();
   progress_.clear();
   if (outputError) StandardOutput_fail(outputError);
   std::signal(signal, SIG_DFL);

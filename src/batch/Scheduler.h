@@ -97,6 +97,7 @@ private:
   void emit(const std::string &text);
   void emit(const char *text);
   void sayOnStandardError(const char *path, int error);
+  void killChildren();
   [[noreturn]] void abandon(int signal, int outputError);
 
   BatchSettings settings_;
