@@ -90,7 +90,7 @@ void InstanceChild_run(const ChildSetup &setup) {
   keepOnlyOwnDescriptors(setup.output);
   limitMemory(setup.memoutMegabytes);
   VEXT_setStatus(STATUS_INITIAL);
-  std::printf("\n%i.Processing \"%s\"...  ", setup.number, setup.path);
+  std::fputs(InstanceChild_head(setup.number, setup.path).c_str(), stdout);
   std::fflush(stdout);
   std::clock_t start = std::clock();
   QbFormula *formula = Qdimacs_parseFile(setup.path);
@@ -105,4 +105,10 @@ void InstanceChild_run(const ChildSetup &setup) {
   std::fflush(stdout);
   std::printf("\n");
   leaveChild(result);
+}
+
+std::string InstanceChild_head(int number, const char *path) {
+  char start[32];
+  std::snprintf(start, sizeof start, "\n%i.Processing \"", number);
+  return std::string(start).append(path).append("\"...  ");
 }

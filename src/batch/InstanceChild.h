@@ -7,6 +7,7 @@
 // the exit code.
 
 #include <csignal>
+#include <string>
 #include <sys/types.h>
 
 #include "batch/Batch.h"
@@ -27,3 +28,6 @@ struct ChildSetup {
 };
 
 [[noreturn]] void InstanceChild_run(const ChildSetup &setup);
+// The head of an instance's item, its number and path: the first thing its
+// child prints (the parent writes it itself for an instance it does not run).
+std::string InstanceChild_head(int number, const char *path);

@@ -109,9 +109,7 @@ void Scheduler::submit(const char *path, double spentSeconds) {
 
 void Scheduler::submitTimedOut(const char *path) {
   Job &job = enqueue(path);
-  char head[64];
-  std::snprintf(head, sizeof head, "\n%i.Processing \"", job.number);
-  job.text = std::string(head) + path + "\"...  [TIMEOUT]";
+  job.text = InstanceChild_head(job.number, path) + "[TIMEOUT]";
   job.timedOutUnrun = true;
   printReady();
 }
