@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 
@@ -37,14 +38,14 @@ Text joined(const char *a, const char *b = "", const char *c = "") {
 
 enum class EntryKind : unsigned char { Directory, File, Link, Special };
 
-EntryKind kindOf(unsigned char type, const char *fullPath) {
+EntryKind kindOf(unsigned char type, int folder, const char *name) {
   if (type == DT_DIR) return EntryKind::Directory;
   if (type == DT_REG) return EntryKind::File;
   if (type == DT_LNK) return EntryKind::Link;
   if (type != DT_UNKNOWN) return EntryKind::Special;
   // File systems that report no type: ask, without following a link.
   struct stat st;
-  if (lstat(fullPath, &st) != 0) return EntryKind::Special;
+  if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::Special;
   if (S_ISDIR(st.st_mode)) return EntryKind::Directory;
   if (S_ISREG(st.st_mode)) return EntryKind::File;
   return S_ISLNK(st.st_mode) ? EntryKind::Link : EntryKind::Special;
@@ -88,7 +89,7 @@ int DirectoryWalk::walk(const char *dirPath) {
   long files = 0;
   while (const dirent *entry = readdir(dir)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    EntryKind kind = kindOf(entry->d_type, joined(dirPath, separator, entry->d_name).get());
+    EntryKind kind = kindOf(entry->d_type, dirfd(dir), entry->d_name);
     if (kind == EntryKind::Link || kind == EntryKind::Special) {
       (kind == EntryKind::Link ? tally.links : tally.specialFiles)++;
       continue;
