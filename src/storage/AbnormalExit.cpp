@@ -62,10 +62,8 @@ void *checkedMalloc(std::size_t bytes, int site, const char *module) {
   return adviseHugePages(p, bytes);
 }
 
-void *checkedRealloc(void *block, std::size_t bytes, int site, const char *module) {
-  void *p = std::realloc(block, bytes ? bytes : 1);
-  if (!p) abnormalExit(ERR_NO_MEMORY, site, module);
-  return adviseHugePages(p, bytes);
+void *fallibleRealloc(void *block, std::size_t bytes) {
+  return adviseHugePages(std::realloc(block, bytes ? bytes : 1), bytes);
 }
 
 void AbnormalExit_installNewHandler() { std::set_new_handler(newHandler); }

@@ -23,10 +23,13 @@ void AbnormalExit_setHook(AbnormalExitHook hook);
 using AbnormalExitLastStep = void (*)(void *context);
 void AbnormalExit_setLastStep(AbnormalExitLastStep step, void *context);
 
-// malloc/realloc that never return null: a failure is an abnormal exit with
+// malloc that never returns null: a failure is an abnormal exit with
 // ERR_NO_MEMORY at the given site of the given module.
 void *checkedMalloc(std::size_t bytes, int site, const char *module);
-void *checkedRealloc(void *block, std::size_t bytes, int site, const char *module);
+// realloc with the same advice for large blocks as checkedMalloc; null, and
+// the block as it was, on failure (CheckedArray turns that into the abnormal
+// exit for callers that cannot do without the memory).
+void *fallibleRealloc(void *block, std::size_t bytes);
 
 // Sends a failing operator new (std containers included) to the abnormal exit
 // instead of an uncaught std::bad_alloc, which would abort the process.

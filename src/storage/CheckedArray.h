@@ -66,29 +66,18 @@ public:
   }
   // Grows to n entries and leaves the new ones uninitialised.
   void growUninitialized(std::size_t n) {
-    if (n <= size_) return;
-    if (n > capacity_) reserve(n > 2 * capacity_ ? n : 2 * capacity_);
-    size_ = n;
+    if (!tryGrowUninitialized(n)) abnormalExit(ERR_NO_MEMORY, site_, module_);
   }
   // growUninitialized for a caller that can do without: false, and the array
   // as it was, when the memory cannot be had.
   bool tryGrowUninitialized(std::size_t n) {
-    if (n > capacity_) {
-      std::size_t capacity = n > 2 * capacity_ ? n : 2 * capacity_;
-      if (capacity > SIZE_MAX / sizeof(T)) return false;
-      void *grown = std::realloc(data_, capacity * sizeof(T));
-      if (!grown) return false;
-      data_ = static_cast<T *>(grown);
-      capacity_ = capacity;
-    }
-    if (n > size_) size_ = n;
+    if (n <= size_) return true;
+    if (n > capacity_ && !tryReserve(n > 2 * capacity_ ? n : 2 * capacity_)) return false;
+    size_ = n;
     return true;
   }
   void reserve(std::size_t n) {
-    if (n <= capacity_) return;
-    if (n > SIZE_MAX / sizeof(T)) abnormalExit(ERR_NO_MEMORY, site_, module_);
-    data_ = static_cast<T *>(checkedRealloc(data_, n * sizeof(T), site_, module_));
-    capacity_ = n;
+    if (!tryReserve(n)) abnormalExit(ERR_NO_MEMORY, site_, module_);
   }
   T &back() {
     assert(size_ > 0);
@@ -106,6 +95,16 @@ public:
   }
 
 private:
+  bool tryReserve(std::size_t n) {
+    if (n <= capacity_) return true;
+    if (n > SIZE_MAX / sizeof(T)) return false;
+    void *grown = fallibleRealloc(data_, n * sizeof(T));
+    if (!grown) return false;
+    data_ = static_cast<T *>(grown);
+    capacity_ = n;
+    return true;
+  }
+
   T *data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
