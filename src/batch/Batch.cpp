@@ -15,10 +15,13 @@ int Qdimacs_processInstancesInPath(const char *path, const InstanceProcedures &p
   Scheduler scheduler(settings, procedures, mode == MODE_DIRECTORY);
   int result;
   if (mode == MODE_FILE) {
+    // A file is a walk of one: a share that does not take it runs nothing
+    // and ends as a run over an empty directory does.
     scheduler.noteFound(1);
-    scheduler.submit(path, 0);
+    bool taken = scheduler.takeNext();
+    if (taken) scheduler.submit(path, 0);
     scheduler.finish();
-    result = scheduler.lastOutcome();
+    result = taken ? scheduler.lastOutcome() : 0;
   } else {
     result = DirectoryWalk(scheduler, settings).walk(path);
     scheduler.finish();
@@ -29,7 +32,7 @@ int Qdimacs_processInstancesInPath(const char *path, const InstanceProcedures &p
 
 void Qdimacs_reportToStandardError(const Tally &tally) {
   int mode = VEXT_getMode();
-  if (mode == MODE_FILE && tally.ok == tally.instances) return;
+  if (mode == MODE_FILE && tally.instances == 1 && tally.ok == 1) return;
   if (mode != MODE_FILE && mode != MODE_DIRECTORY) return;
   std::fprintf(stderr,
                "tarnu: %ld instances: %ld ok, %ld parse errors, %ld without a problem line, %ld abnormal exits, %ld "

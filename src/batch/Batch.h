@@ -23,6 +23,10 @@ struct BatchSettings {
   double timeoutSeconds = 0; // wall-clock time spent on an instance, its probe included
   long memoutMegabytes = 0;  // address space of an instance child; also bounds the probe's decoders
   int jobs = 1;              // instance children at once (directory mode only)
+  // This run takes the instances at walk positions p (from 1) with
+  // p mod shards = shard mod shards; the others keep their numbers unrun.
+  int shard = 1, shards = 1;
+  bool takes(long position) const { return position % shards == shard % shards; }
 };
 
 // What an instance child does with its parsed formula (returns the child's

@@ -100,6 +100,15 @@ Scheduler::Job &Scheduler::enqueue(const char *path) {
   return job;
 }
 
+bool Scheduler::takeNext() {
+  if (settings_.takes(nextNumber_)) {
+    if (settings_.shards > 1) found_++;
+    return true;
+  }
+  nextNumber_++;
+  return false;
+}
+
 void Scheduler::submit(const char *path, double spentSeconds) {
   while (running_ >= settings_.jobs) step(true);
   Job &job = enqueue(path);

@@ -44,6 +44,9 @@ public:
   Scheduler(const Scheduler &) = delete;
   Scheduler &operator=(const Scheduler &) = delete;
 
+  // Whether the instance at the next walk position is this run's (see
+  // BatchSettings' shards); when it is not, its number passes unused.
+  bool takeNext();
   // The next instance in the walk's order; returns once its child runs (or
   // could not be started). spentSeconds: what its probe took, charged to its
   // time limit.
@@ -58,8 +61,11 @@ public:
   void finish();
 
   // Instances the walk has found (for the progress line), and entries it
-  // skipped.
-  void noteFound(long files) { found_ += files; }
+  // skipped. A run that takes a share of the walk counts its own instances
+  // as their walk positions become known.
+  void noteFound(long files) {
+    if (settings_.shards == 1) found_ += files;
+  }
   Tally &tally() { return tally_; }
   // The outcome of the last instance printed, as the driver returns it.
   int lastOutcome() const { return lastOutcome_; }

@@ -128,6 +128,7 @@ int DirectoryWalk::walk(const char *dirPath) {
                    [](const Instance &a, const Instance &b) { return instanceSizeComparison(a, b) < 0; });
   for (std::size_t i = 0; i < table.size(); i++) {
     Text path(table[i].path);
+    if (!scheduler_.takeNext()) continue;
     if (table[i].probeTimedOut)
       scheduler_.submitTimedOut(path.get());
     else

@@ -46,11 +46,12 @@ constexpr std::array<Option, 6> OPTIONS{{
 // The options with a value, "-NAME=VALUE": a value outside its form makes
 // the whole argument an unknown option.
 constexpr const char *TIMEOUT = "-timeout=", *MEMOUT = "-memout=", *JOBS = "-jobs=", *DOTDIR = "-dotdir=",
-                     *OUTDIR = "-outdir=", *QDIMACS = "-qdimacs=";
+                     *OUTDIR = "-outdir=", *QDIMACS = "-qdimacs=", *SHARD = "-shard=";
 constexpr std::array<const char *, 3> STRATEGIES{"keep", "up", "down"};
 constexpr double MAX_TIMEOUT = 604800; // a week
 constexpr long MAX_MEMOUT = 1048576;   // a terabyte, in megabytes
 constexpr long MAX_JOBS = 1024;
+constexpr long MAX_SHARDS = 100000;
 
 // A whole number from 1 to max written in decimal digits only, or 0.
 long wholeNumber(const char *text, long max) {
@@ -78,6 +79,20 @@ double seconds(const char *text) {
   return value > 0 && value <= MAX_TIMEOUT ? value : 0;
 }
 
+// "K/N" with 1 <= K <= N <= MAX_SHARDS, each whole and decimal; false for
+// anything else.
+bool shardOf(const char *text, int &shard, int &shards) {
+  const char *slash = std::strchr(text, '/');
+  if (!slash || slash - text > 6) return false;
+  char first[8] = "";
+  std::memcpy(first, text, static_cast<std::size_t>(slash - text));
+  long k = wholeNumber(first, MAX_SHARDS), n = wholeNumber(slash + 1, MAX_SHARDS);
+  if (k == 0 || n == 0 || k > n) return false;
+  shard = static_cast<int>(k);
+  shards = static_cast<int>(n);
+  return true;
+}
+
 const char *valueOf(const char *arg, const char *option) {
   return std::strncmp(arg, option, std::strlen(option)) == 0 ? arg + std::strlen(option) : nullptr;
 }
@@ -98,6 +113,8 @@ Scan takeValueOption(const char *arg) {
     long jobs = wholeNumber(value, MAX_JOBS);
     if (jobs == 0) return Scan::Unknown;
     Options_batch.jobs = static_cast<int>(jobs);
+  } else if (const char *value = valueOf(arg, SHARD)) {
+    if (!shardOf(value, Options_batch.shard, Options_batch.shards)) return Scan::Unknown;
   } else if (const char *value = valueOf(arg, QDIMACS)) {
     const char *const *strategy = std::find_if(STRATEGIES.begin(), STRATEGIES.end(),
                                                [&](const char *name) { return std::strcmp(name, value) == 0; });
@@ -176,6 +193,9 @@ void printHelp() {
       "  -memout=MEGABYTES,  to limit the memory (address space) of an instance.",
       "  -jobs=N,            to run up to N instances of a directory at once;",
       "                      the output is the same as with one at a time.",
+      "  -shard=K/N,         to run only the K-th of N shares of a directory: the",
+      "                      instances at walk positions K, K+N, K+2N, ..., numbered",
+      "                      as in the whole run.",
       "  -qdimacs=STRATEGY,  to write the tree as prenex QDIMACS, by keep, up or down.",
       "  -qcir,              to write the tree as non-prenex QCIR.",
       "  -outdir=DIR,        to write those files under DIR, not beside the input.",

@@ -108,6 +108,39 @@ TEST(System, SeveralJobsPrintWhatOneJobPrints) {
   }
 }
 
+// The shares of a walk (-shard=K/N) hold its items, each once, under the
+// numbers of the whole run; each share counts its own instances.
+TEST(System, ShardsTogetherAreTheWholeRun) {
+  test::ScratchDir dir;
+  for (int i = 0; i < 17; i++)
+    test::writeFile(dir.file("d/s" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".qdimacs"),
+                    "p cnf " + std::to_string(i % 5 + 2) + " 1\ne 1 2 0\n1 -2 0\n");
+  test::writeFile(dir.file("d/parse.qdimacs"), "p cnf 2\n1 0\n");
+  test::writeFile(dir.file("d/s1/none.qdimacs"), "c no problem line\n");
+  test::RunResult whole = test::runTarnu({"d"}, {.cwd = dir.path()});
+  ASSERT_EQ(whole.status, 19);
+  std::map<int, std::string> expected;
+  for (const auto &[path, text] : test::items(test::mask(whole.out))) expected[std::stoi(text)] = text;
+  ASSERT_EQ(expected.size(), 19u);
+  for (int n : {1, 2, 3, 7}) {
+    std::map<int, std::string> joined;
+    for (int k = 1; k <= n; k++) {
+      std::string shard = "-shard=" + std::to_string(k) + "/" + std::to_string(n);
+      test::RunResult r = test::runTarnu({"-jobs=2", shard, "d"}, {.cwd = dir.path()});
+      int count = 0;
+      for (const auto &[path, text] : test::items(test::mask(r.out))) {
+        int number = std::stoi(text);
+        EXPECT_EQ(number % n, k % n) << shard << " ran " << path;
+        EXPECT_TRUE(joined.emplace(number, text).second) << shard << ": " << number << " twice";
+        count++;
+      }
+      EXPECT_EQ(r.status, count) << shard;
+      EXPECT_TRUE(r.err.starts_with("tarnu: " + std::to_string(count) + " instances: ")) << shard << r.err;
+    }
+    EXPECT_EQ(joined, expected) << n << " shards";
+  }
+}
+
 TEST(System, TimeAndMemoryLimitsEndAnInstanceAndTheRunGoesOn) {
   test::ScratchDir dir;
   // Gigabytes of comment lines after the problem line: slow to read in any build.
