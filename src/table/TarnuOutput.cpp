@@ -454,9 +454,13 @@ struct Edge {
   Why why;    // why the item's row is unreadable
 };
 
+// A run that took one of several shares of a walk (-shard=K/N) numbers its
+// items K, K + N, K + 2N, ...: the reader counts them by their place in
+// that sequence (K + (i - 1)N is the i-th), so that the search sees the
+// numbers 1, 2, 3, ... of a whole run, and K is told by the first head.
 class Reader {
 public:
-  explicit Reader(std::string_view text) : text_(text) {}
+  Reader(std::string_view text, int shards) : text_(text), shards_(shards) {}
 
   TarnuTable run() {
     if (!findBanner()) return std::move(table_);
@@ -469,6 +473,8 @@ public:
 
 private:
   std::string_view text_;
+  const long long shards_;
+  long long shard_ = 1; // K, told by the first head
   TarnuTable table_;
   std::size_t bannerEnd_ = 0;
   std::vector<Head> heads_;
@@ -512,6 +518,9 @@ private:
         if (tooLong) break;
       }
       if (tooLong || text_.substr(q, HEAD_TITLE.size()) != HEAD_TITLE) continue;
+      if (heads_.empty()) shard_ = (number - 1) % shards_ + 1;
+      if ((number - shard_) % shards_ != 0) continue; // no item of this share
+      number = (number - shard_) / shards_ + 1;
       byNumber_[number].push_back(static_cast<int>(heads_.size()));
       heads_.push_back({p, q + HEAD_TITLE.size(), number});
     }
@@ -647,11 +656,13 @@ private:
   // ---- Rows ----
 
   void problem(std::string line) { table_.problems.push_back(std::move(line)); }
-  static std::string item(long long n) { return "item " + std::to_string(n) + ": unreadable: "; }
+  // The number the run printed for the n-th item of its share.
+  std::string printed(long long n) const { return std::to_string(shard_ + (n - 1) * shards_); }
+  std::string item(long long n) const { return "item " + printed(n) + ": unreadable: "; }
 
   void unreadableRow(long long number) {
     TableRow row;
-    row[COL_NUMBER] = std::to_string(number);
+    row[COL_NUMBER] = printed(number);
     row[COL_OUTCOME] = "unreadable";
     table_.rows.push_back(std::move(row));
     table_.unreadable++;
@@ -673,7 +684,7 @@ private:
     const Head &h = heads_[static_cast<std::size_t>(node)];
     if (e.valid && e.why == Why::None) {
       TableRow row = body(e.target)->row;
-      row[COL_NUMBER] = std::to_string(h.number);
+      row[COL_NUMBER] = printed(h.number);
       std::size_t pathEnd = *pathEndBefore(*bodyEnd(e.target));
       row[COL_PATH] = std::string(text_.substr(h.pathStart, pathEnd - h.pathStart));
       table_.rows.push_back(std::move(row));
@@ -718,8 +729,9 @@ private:
     long long from = node == start_ ? 1 : heads_[static_cast<std::size_t>(node)].number;
     long long to = merge >= 0 && isHead(merge) ? heads_[static_cast<std::size_t>(merge)].number - 1 : highest;
     if (to >= from) {
-      std::string which =
-          to > from ? "items " + std::to_string(from) + " to " + std::to_string(to) : "item " + std::to_string(from);
+      std::string which = to > from
+                              ? "items " + printed(from) + " to " + printed(to) + (shards_ > 1 ? " of this share" : "")
+                              : "item " + printed(from);
       problem(which + ": unreadable: the output reads in more than one way (a path may hold the text of an item "
                       "end and of an item head)");
       for (long long n = from; n <= to; n++) unreadableRow(n);
@@ -799,7 +811,7 @@ std::string withoutDiagnostics(std::string_view text) {
   return kept;
 }
 
-TarnuTable readRuns(std::string_view text) {
+TarnuTable readRuns(std::string_view text, int shards) {
   // The first run may begin with the help text, whose first line holds the banner too.
   std::size_t first = 0;
   if (text.substr(0, HELP_START.size()) == HELP_START) {
@@ -812,7 +824,7 @@ TarnuTable readRuns(std::string_view text) {
   TarnuTable all;
   for (std::size_t k = 0; k < starts.size(); k++) {
     std::size_t end = k + 1 < starts.size() ? starts[k + 1] : text.size();
-    TarnuTable one = Reader(text.substr(starts[k], end - starts[k])).run();
+    TarnuTable one = Reader(text.substr(starts[k], end - starts[k]), shards).run();
     if (!one.runFound) return all; // only the first can lack a banner
     all.runFound = true;
     all.runs++;
@@ -830,4 +842,4 @@ TarnuTable readRuns(std::string_view text) {
 }
 } // namespace
 
-TarnuTable TarnuOutput_read(std::string_view text) { return readRuns(withoutDiagnostics(text)); }
+TarnuTable TarnuOutput_read(std::string_view text, int shards) { return readRuns(withoutDiagnostics(text), shards); }

@@ -60,5 +60,7 @@ struct TarnuTable {
 // Reads a whole capture of Tarnu's standard output: one run, or several runs
 // one after the other (each begins with its banner at the start of a line,
 // right after the closing line break of the run before). Lines of Tarnu's
-// standard error in the capture (2>&1) are left out.
-TarnuTable TarnuOutput_read(std::string_view text);
+// standard error in the capture (2>&1) are left out. With shards above 1,
+// each run is one share of a walk run with -shard=K/shards: its items are
+// numbered K, K + shards, ..., and only those numbers are looked for.
+TarnuTable TarnuOutput_read(std::string_view text, int shards = 1);

@@ -13,6 +13,7 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 
@@ -122,11 +123,35 @@ TEST(System, ShardsTogetherAreTheWholeRun) {
   std::map<int, std::string> expected;
   for (const auto &[path, text] : test::items(test::mask(whole.out))) expected[std::stoi(text)] = text;
   ASSERT_EQ(expected.size(), 19u);
+  // tarnu-table joins the shares, given in reverse, into the whole run's
+  // table (the times aside).
+  auto table = [&](std::vector<std::string> args) {
+    test::RunResult r = test::run(test::tableBinary(), args, {.cwd = dir.path()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string masked;
+    std::istringstream rows(r.out);
+    for (std::string row; std::getline(rows, row);) { // growing_time_ms and seconds go
+      std::vector<std::string> fields;
+      for (std::size_t at = 0;; at = row.find(',', at) + 1) {
+        fields.push_back(row.substr(at, row.find(',', at) - at));
+        if (row.find(',', at) == std::string::npos) break;
+      }
+      fields[8] = fields.back() = "";
+      for (const std::string &field : fields) masked += field + ",";
+      masked += "\n";
+    }
+    return masked;
+  };
+  test::writeFile(dir.file("whole.out"), whole.out);
+  const std::string wholeTable = table({"whole.out"});
   for (int n : {1, 2, 3, 7}) {
     std::map<int, std::string> joined;
-    for (int k = 1; k <= n; k++) {
+    std::vector<std::string> shares{"--shards=" + std::to_string(n)};
+    for (int k = n; k >= 1; k--) {
       std::string shard = "-shard=" + std::to_string(k) + "/" + std::to_string(n);
       test::RunResult r = test::runTarnu({"-jobs=2", shard, "d"}, {.cwd = dir.path()});
+      test::writeFile(dir.file("share" + std::to_string(k)), r.out);
+      shares.push_back("share" + std::to_string(k));
       int count = 0;
       for (const auto &[path, text] : test::items(test::mask(r.out))) {
         int number = std::stoi(text);
@@ -138,6 +163,7 @@ TEST(System, ShardsTogetherAreTheWholeRun) {
       EXPECT_TRUE(r.err.starts_with("tarnu: " + std::to_string(count) + " instances: ")) << shard << r.err;
     }
     EXPECT_EQ(joined, expected) << n << " shards";
+    EXPECT_EQ(table(shares), wholeTable) << n << " shards";
   }
 }
 
