@@ -263,9 +263,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   QbFormula *formula = nullptr;
   try {
     VEXT_setStatus(STATUS_INITIAL);
-    formula = Qdimacs_parseFile(inputPath.c_str());
+    QdimacsReading reading = Qdimacs_parseFile(inputPath.c_str());
+    formula = reading.formula;
     if (!formula) {
-      parseErrors += Qdimacs_getParseError() != nullptr;
+      parseErrors += !reading.error.empty();
     } else {
       parsed++;
       // With the same line capacity both read the same problem line, so a

@@ -22,7 +22,7 @@ void VEXT_setStatus(int step) {
 int VEXT_getStatus() { return VEXT_status; }
 
 void VEXT_setOutcome(int code) { VEXT_outcome = code; }
-int VEXT_isDecided() { return VEXT_outcome >= 2 ? 1 : 0; }
+int VEXT_isDecided() { return Outcome_isDecided(VEXT_outcome) ? 1 : 0; }
 int VEXT_getOutcome() { return VEXT_outcome; }
 
 void VEXT_reset() {

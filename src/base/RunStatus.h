@@ -34,6 +34,9 @@ constexpr int OUTCOME_FALSE_UNIVERSAL_UNIT = 7;
 constexpr int OUTCOME_FALSE_BY_UCP = 8;
 constexpr int OUTCOME_FALSE_BY_PLE = 9;
 constexpr int OUTCOME_FALSE_BY_FAR = 10;
+// Decided: true (2 to 5) or false (6 and above).
+constexpr bool Outcome_isDecided(int outcome) { return outcome >= 2; }
+constexpr bool Outcome_isFalse(int outcome) { return outcome > OUTCOME_LAST_TRUE; }
 
 void VEXT_setMode(int mode);
 int VEXT_getMode();

@@ -93,13 +93,12 @@ void InstanceChild_run(const ChildSetup &setup) {
   std::fputs(InstanceChild_head(setup.number, setup.path).c_str(), stdout);
   std::fflush(stdout);
   std::clock_t start = std::clock();
-  QbFormula *formula = Qdimacs_parseFile(setup.path);
-  if (!formula) {
-    const char *reason = Qdimacs_getParseError();
-    if (reason) std::printf("[PARSE ERROR: %s]", reason);
-    leaveChild(reason ? EXIT_PARSE_ERROR : CHILD_NO_PROBLEM_LINE);
+  QdimacsReading reading = Qdimacs_parseFile(setup.path);
+  if (!reading.formula) {
+    if (!reading.error.empty()) std::printf("[PARSE ERROR: %s]", reading.error.c_str());
+    leaveChild(reading.error.empty() ? CHILD_NO_PROBLEM_LINE : EXIT_PARSE_ERROR);
   }
-  int result = setup.process(formula);
+  int result = setup.process(reading.formula);
   unsigned long ticks = static_cast<unsigned long>(std::clock()) - static_cast<unsigned long>(start);
   std::printf("[OK, %.1fs]", static_cast<double>(ticks) / CLOCKS_PER_SEC);
   std::fflush(stdout);

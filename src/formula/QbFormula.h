@@ -34,8 +34,9 @@ struct QbFormula {
   int claimedClauseNumber = 0;
   int nextVarCode = 1;
   int varNumber = 1;
-  int freeVarNumber = 0; // free variables, codes 1..freeVarNumber once finalized
-  int emptyClauseFound = 0;
+  int freeVarNumber = 0;         // free variables, codes 1..freeVarNumber once finalized
+  int emptyClauseFound = 0;      // a clause lost its last literal
+  bool emptyInputClause = false; // the input held an empty clause: the formula is false
   int clauseNumber = 0;
   bool matrixChanged = false; // a clause lost a literal or was deleted
 

@@ -88,49 +88,48 @@ void assign(QbFormula *f, int lit) {
   forEachOccurrence(f, -lit, [&](QbfClause *c) { QbfClause_resolveLiteral(f, c, -lit); });
 }
 
-int unitClausePropagation(QbFormula *f) {
+// Each rule returns 1 when it applied, and sets the outcome when it decided
+// the instance (it then stops at once).
+int unitClausePropagation(QbFormula *f, int &outcome) {
   if (!liveUnitClauses(f)) return 0;
   for (;;) {
     QbfClause *c = f->unitClauses->data.clause;
     if (c->size < 1) { // only an emptied clause outlives its unit entry
-      VEXT_setOutcome(OUTCOME_FALSE_BY_UCP);
+      outcome = OUTCOME_FALSE_BY_UCP;
       return 1;
     }
     int lit = QbfClause_getLiteral(c, 0);
     if (!isExistential(f, lit)) {
-      VEXT_setOutcome(OUTCOME_FALSE_UNIVERSAL_UNIT);
+      outcome = OUTCOME_FALSE_UNIVERSAL_UNIT;
       return 1;
     }
     assign(f, lit);
     if (f->clauseNumber == 0) {
-      VEXT_setOutcome(OUTCOME_TRUE_BY_UCP);
+      outcome = OUTCOME_TRUE_BY_UCP;
       return 1;
     }
     if (f->emptyClauseFound) {
-      VEXT_setOutcome(OUTCOME_FALSE_BY_UCP);
+      outcome = OUTCOME_FALSE_BY_UCP;
       return 1;
     }
     if (!liveUnitClauses(f)) return 1;
   }
 }
 
-int pureLiteralElimination(QbFormula *f) {
+int pureLiteralElimination(QbFormula *f, int &outcome) {
   if (!f->pureLiterals) return 0;
   for (;;) {
     int lit = f->pureLiterals->data.lit;
     if (isExistential(f, lit)) {
       assign(f, lit);
       if (f->clauseNumber == 0) {
-        VEXT_setOutcome(OUTCOME_TRUE_BY_PLE);
+        outcome = OUTCOME_TRUE_BY_PLE;
         return 1;
       }
       if (!f->pureLiterals) return 1;
     } else {
       assign(f, -lit);
-      if (f->emptyClauseFound) {
-        VEXT_setOutcome(OUTCOME_FALSE_BY_PLE);
-        abnormalExit(ERR_UNSAT_PLE, SITE_UNSAT_PLE, MODULE);
-      }
+      if (f->emptyClauseFound) outcome = OUTCOME_FALSE_BY_PLE;
       return 1;
     }
   }
@@ -225,7 +224,7 @@ void QbFormulaNormalize_newEmptyClause(QbFormula *f, QbfClause *c) {
   if (c->size == 0) f->emptyClauseFound = 1;
 }
 
-int QbFormulaNormalize_forAllReduction(QbFormula *f) {
+int QbFormulaNormalize_forAllReduction(QbFormula *f, int *outcome) {
   int changed = 0;
   for (int var = 1; var < f->varNumber; var++) {
     if (QbFormula_getQuantifierType(f, var) != 'a') continue;
@@ -238,8 +237,8 @@ int QbFormulaNormalize_forAllReduction(QbFormula *f) {
         changed = 1;
         QbfClause_resolveLastLiteral(f, c);
         if (f->emptyClauseFound) {
-          VEXT_setOutcome(OUTCOME_FALSE_BY_FAR);
-          abnormalExit(ERR_UNSAT_FAR, SITE_UNSAT_FAR, MODULE);
+          if (outcome) *outcome = OUTCOME_FALSE_BY_FAR;
+          return changed;
         }
       }
       c = next;
@@ -248,18 +247,13 @@ int QbFormulaNormalize_forAllReduction(QbFormula *f) {
   return changed;
 }
 
-int QbFormula_normalize(QbFormula *f) {
+int QbFormula_normalize(QbFormula *f, int outcome) {
   QbFormulaNormalize_buildIndexes(f);
-  int decided = 0;
   for (;;) {
-    int applied = pureLiteralElimination(f);
-    if (!applied) applied = unitClausePropagation(f);
-    if (!applied) applied = QbFormulaNormalize_forAllReduction(f);
-    if (!applied) break;
-    if (VEXT_isDecided()) {
-      decided = 1;
-      break;
-    }
+    int applied = pureLiteralElimination(f, outcome);
+    if (!applied) applied = unitClausePropagation(f, outcome);
+    if (!applied) applied = QbFormulaNormalize_forAllReduction(f, &outcome);
+    if (!applied || Outcome_isDecided(outcome)) break;
   }
   // Nothing changes the clauses after the fixpoint: the indexes go before the
   // tree takes its memory, which can then reuse theirs.
@@ -270,5 +264,14 @@ int QbFormula_normalize(QbFormula *f) {
   f->pureElemOfLit.release();
   List_delete(&f->unitClauses);
   List_delete(&f->pureLiterals);
-  return decided;
+  return outcome;
+}
+
+bool QbFormulaNormalize_endsTheRun(int outcome) {
+  return outcome == OUTCOME_FALSE_BY_PLE || outcome == OUTCOME_FALSE_BY_FAR;
+}
+
+void QbFormulaNormalize_abnormalExit(int outcome) {
+  if (outcome == OUTCOME_FALSE_BY_PLE) abnormalExit(ERR_UNSAT_PLE, SITE_UNSAT_PLE, MODULE);
+  abnormalExit(ERR_UNSAT_FAR, SITE_UNSAT_FAR, MODULE);
 }

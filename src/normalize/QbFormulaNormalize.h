@@ -29,12 +29,20 @@ void QbFormulaNormalize_newUnitClause(QbFormula *formula, QbfClause *c);
 void QbFormulaNormalize_newEmptyClause(QbFormula *formula, QbfClause *c);
 
 // Applies pure literal elimination, else unit clause propagation, else forall
-// reduction, until none applies (0) or the outcome is decided (1). Outcomes
-// go to the run status; an empty clause reached by a universal pure literal
-// or by forall reduction ends the process through the abnormal exit. The
-// indexes are released at the end: the clauses change no more.
-int QbFormula_normalize(QbFormula *formula);
+// reduction, until none applies or the instance is decided, and returns the
+// outcome (the run status's codes): the one given, unless a rule decided the
+// instance. An instance given as decided already (an empty input clause)
+// stops after the first rule that applies. The indexes are released at the
+// end: the clauses change no more.
+int QbFormula_normalize(QbFormula *formula, int outcome);
 // Strips every clause of the universal literals behind its last existential
-// one. Returns 1 if a literal was removed. A clause left with no literal ends
-// the process ("UNSAT_FOR_QBF_FORALL_REDUCTION").
-int QbFormulaNormalize_forAllReduction(QbFormula *formula);
+// one. Returns 1 if a literal was removed. A clause left with no literal
+// stops it, with OUTCOME_FALSE_BY_FAR in *outcome (when given).
+int QbFormulaNormalize_forAllReduction(QbFormula *formula, int *outcome = nullptr);
+
+// The outcomes that end the instance through the abnormal exit: an empty
+// clause reached by a universal pure literal ("UNSAT_FOR_QBF_UNIVERSAL_PURE_
+// LITERAL_ELIMINATION") or by forall reduction ("UNSAT_FOR_QBF_FORALL_
+// REDUCTION"), and that end, with the rule's text and site.
+bool QbFormulaNormalize_endsTheRun(int outcome);
+[[noreturn]] void QbFormulaNormalize_abnormalExit(int outcome);

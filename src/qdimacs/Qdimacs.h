@@ -4,7 +4,8 @@
 // The reader turns one QDIMACS 1.1 file, plain or compressed (gzip, xz,
 // lzma, bzip2, zstd), into a finalized formula. It is line
 // oriented and lenient: repeated literals are dropped, tautologies left out,
-// an empty clause recorded in the run outcome. Any white space separates
+// an empty clause recorded in the formula (which then holds none of the
+// clauses after it). Any white space separates
 // tokens; a number reads as "%i" does (decimal, octal with a leading 0,
 // hexadecimal with 0x, trailing characters of the token ignored). Lines are
 // read as a line reader with a limit of LINE_BUFSIZE - 1 characters would
@@ -13,6 +14,8 @@
 // line, numbers that do not fit, variables above MAX_VARIABLE, a file that
 // cannot be opened, a compressed stream that is damaged) is a parse error
 // with a short reason.
+
+#include <string>
 
 #include "qdimacs/InputFile.h"
 
@@ -24,12 +27,18 @@ constexpr int INITIAL_LINE_BUFSIZE = 1000000;
 // The largest variable number a file may use.
 constexpr int MAX_VARIABLE = 268435455;
 
-// Parses the file. Returns the finalized formula (owned by the caller), or
-// null: then Qdimacs_getParseError() gives the reason of a parse error, or
-// null for a file without a problem line. Resets the step statistics, sets
-// the run status and the outcome, and may grow LINE_BUFSIZE.
-QbFormula *Qdimacs_parseFile(const char *path);
-const char *Qdimacs_getParseError();
+// What reading a file gives: the finalized formula (owned by the caller), or
+// none, and then the reason of the parse error, or an empty reason for a file
+// without a problem line. A formula whose input held an empty clause says so
+// itself (QbFormula::emptyInputClause).
+struct QdimacsReading {
+  QbFormula *formula = nullptr;
+  std::string error;
+};
+
+// Parses the file. Resets the step statistics, sets the run status, and may
+// grow LINE_BUFSIZE.
+QdimacsReading Qdimacs_parseFile(const char *path);
 
 // The variable count declared in the file's problem line, as the directory
 // walk sorts by it: comment lines are skipped; 0 without a problem line that

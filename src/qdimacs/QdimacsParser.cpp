@@ -43,9 +43,6 @@ constexpr std::size_t SMALL_BLOCK_BYTES = std::size_t{4} << 10;
 constexpr int DEFAULT_BLOCK_CHUNK = 1 << 16;
 constexpr std::size_t SHORT_CLAUSE = 16;
 
-char parseError[320];
-bool hasParseError = false;
-
 inline bool isSpace(unsigned char ch) { return ch == ' ' || (ch >= '\t' && ch <= '\r'); }
 inline bool isDigit(unsigned char ch) { return ch >= '0' && ch <= '9'; }
 
@@ -211,13 +208,19 @@ Number scanInt(const char *p, const char *end, int &value, const char *&digitsEn
   return Number::Ok;
 }
 
-void setParseError(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void setParseError(const char *format, ...) {
+// The reason of a parse error, in its printf form.
+std::string formattedV(const char *format, va_list args) {
+  char text[320];
+  std::vsnprintf(text, sizeof text, format, args);
+  return text;
+}
+std::string formatted(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatted(const char *format, ...) {
   va_list args;
   va_start(args, format);
-  std::vsnprintf(parseError, sizeof parseError, format, args);
+  std::string text = formattedV(format, args);
   va_end(args);
-  hasParseError = true;
+  return text;
 }
 
 // The number's text for a message, cut after 24 characters.
@@ -234,7 +237,8 @@ enum class Attempt { Done, NoHeader, Error, Restart };
 // One attempt at reading the file with the current LINE_BUFSIZE.
 class Parser {
 public:
-  explicit Parser(const char *path) : path_(path), lits_(SITE_LITERALS, MODULE), seen_(SITE_SEEN, MODULE) {}
+  Parser(const char *path, std::string &error)
+      : path_(path), error_(error), lits_(SITE_LITERALS, MODULE), seen_(SITE_SEEN, MODULE) {}
   ~Parser() { QbFormula_delete(formula_); }
 
   Attempt run(QbFormula *&result) {
@@ -263,6 +267,7 @@ public:
     if (outcome == Attempt::Done) {
       lits_.release();
       seen_.release();
+      formula_->emptyInputClause = emptyClauseRead_;
       QbFormula_finalize(formula_);
       result = formula_;
       formula_ = nullptr;
@@ -449,7 +454,6 @@ private:
     if (number == Number::NotInt) return true; // comment, stray header or quantifier line
     if (numberError(number, p, digitsEnd)) return false;
     if (value == 0) {
-      VEXT_setOutcome(OUTCOME_FALSE_EMPTY_INPUT_CLAUSE);
       emptyClauseRead_ = true;
       return true;
     }
@@ -527,7 +531,16 @@ private:
     }
   }
 
+  // Sets the reason of the parse error that ends the attempt.
+  void setParseError(const char *format, ...) __attribute__((format(printf, 2, 3))) {
+    va_list args;
+    va_start(args, format);
+    error_ = formattedV(format, args);
+    va_end(args);
+  }
+
   const char *path_;
+  std::string &error_;
   LineReader *reader_ = nullptr;
   std::size_t limit_ = 0;
   const char *line_ = nullptr;
@@ -543,30 +556,27 @@ private:
 };
 } // namespace
 
-const char *Qdimacs_getParseError() { return hasParseError ? parseError : nullptr; }
-
-QbFormula *Qdimacs_parseFile(const char *path) {
-  hasParseError = false;
+QdimacsReading Qdimacs_parseFile(const char *path) {
+  QdimacsReading reading;
   for (;;) {
     Statistics_init();
     VEXT_setStatus(STATUS_PARSING);
-    VEXT_setOutcome(OUTCOME_UNDECIDED);
-    QbFormula *formula = nullptr;
     long line = 0;
     Attempt outcome;
+    reading.error.clear();
     {
-      Parser parser(path);
-      outcome = parser.run(formula);
+      Parser parser(path, reading.error);
+      outcome = parser.run(reading.formula);
       line = parser.tooLongLine();
     }
     switch (outcome) {
-    case Attempt::Done: return formula;
+    case Attempt::Done:
     case Attempt::NoHeader:
-    case Attempt::Error: return nullptr;
+    case Attempt::Error: return reading;
     case Attempt::Restart:
       if (LINE_BUFSIZE > INT_MAX / 2) {
-        setParseError("line %ld: line too long (%d characters or more)", line, LINE_BUFSIZE - 1);
-        return nullptr;
+        reading.error = formatted("line %ld: line too long (%d characters or more)", line, LINE_BUFSIZE - 1);
+        return reading;
       }
       LINE_BUFSIZE *= 2;
       break;

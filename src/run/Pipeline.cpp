@@ -39,9 +39,6 @@ template <typename Write> void writeFile(const char *inputPath, const char *suff
 // first ".qdimacs" or ".qcnf" ends it, which these never do.
 struct FormulaFiles {
   const char *inputPath;
-  // An empty input clause decides the instance before the normalisation,
-  // which knows nothing of it and may then reach another outcome.
-  int parsedOutcome = VEXT_getOutcome();
   Prenexing strategy = Prenexing::Up;
   char qdimacsSuffix[32] = "";
   bool qcir = false;
@@ -69,10 +66,12 @@ struct FormulaFiles {
     if (qcir) writeFile(inputPath, ".tree.qcir", "QCIR", [&](FILE *f) { QbfTreeFormula_writeConstantQcir(f, value); });
   }
   // The tree as a formula, or the constant of a decided instance; returns
-  // the alternations of the prefix that up writes (-1 for a constant).
-  int write(QbfTree *tree) {
-    if (parsedOutcome > OUTCOME_LAST_TRUE || VEXT_isDecided()) {
-      writeConstant(parsedOutcome <= OUTCOME_LAST_TRUE && VEXT_getOutcome() <= OUTCOME_LAST_TRUE);
+  // the alternations of the prefix that up writes (-1 for a constant). An
+  // empty input clause makes the instance false whatever the normalisation,
+  // which knows nothing of it, reached.
+  int write(QbfTree *tree, int parsed, int outcome) {
+    if (Outcome_isFalse(parsed) || Outcome_isDecided(outcome)) {
+      writeConstant(!Outcome_isFalse(parsed) && !Outcome_isFalse(outcome));
       return -1;
     }
     QbfTreeFormula *layout = QbfTreeFormula_new(tree);
@@ -84,21 +83,6 @@ struct FormulaFiles {
     QbfTreeFormula_delete(layout);
     return alternations;
   }
-  // The normalisation ends the process when a universal pure literal or
-  // forall reduction reaches an empty clause: the false constant is written
-  // first. (An abnormal exit for lack of memory leaves the outcome open.)
-  static void beforeAbnormalExit(void *self) {
-    if (VEXT_isDecided() && VEXT_getOutcome() > OUTCOME_LAST_TRUE)
-      static_cast<FormulaFiles *>(self)->writeConstant(false);
-  }
-};
-
-// Registers the last step for the time of the normalisation only.
-struct LastStep {
-  explicit LastStep(FormulaFiles *files) {
-    if (files->any()) AbnormalExit_setLastStep(FormulaFiles::beforeAbnormalExit, files);
-  }
-  ~LastStep() { AbnormalExit_setLastStep(nullptr, nullptr); }
 };
 } // namespace
 
@@ -106,19 +90,25 @@ int mainProcessingProcedure(QbFormula *formula) {
   QbFormula_printData(formula);
   std::fflush(stdout);
   FormulaFiles files(QbFormula_getName(formula));
-  {
-    LastStep lastStep(&files);
-    if (Options_getQbfReasoningEnabled())
-      QbFormula_normalize(formula);
-    else
-      QbFormulaNormalize_forAllReduction(formula);
+  const int parsed = formula->emptyInputClause ? OUTCOME_FALSE_EMPTY_INPUT_CLAUSE : OUTCOME_UNDECIDED;
+  int outcome = parsed;
+  if (Options_getQbfReasoningEnabled())
+    outcome = QbFormula_normalize(formula, parsed);
+  else
+    QbFormulaNormalize_forAllReduction(formula, &outcome);
+  VEXT_setOutcome(outcome);
+  // A universal pure literal or forall reduction that reaches an empty clause
+  // ends the instance abnormally: its formula files are the false constant.
+  if (QbFormulaNormalize_endsTheRun(outcome)) {
+    files.writeConstant(false);
+    QbFormulaNormalize_abnormalExit(outcome);
   }
   QbfTree *tree = QbfTree_new(formula);
   if (Options_getDumpTreeEnabled())
     writeFile(QbFormula_getName(formula), ".treeDup.dot", "DOT", [&](FILE *f) {
       QbfTree_printVizFormat(tree, f, Options_getDumpDetailedTreeEnabled(), Options_getCompressedTarnuEnabled());
     });
-  int alternations = files.any() ? files.write(tree) : 0;
+  int alternations = files.any() ? files.write(tree, parsed, outcome) : 0;
   QbfTree_printTarnuData(tree, files.any() ? &alternations : nullptr);
   std::fflush(stdout);
   QbfTree_delete(tree);

@@ -7,12 +7,9 @@
 #include <cstdlib>
 #include <new>
 #include <sys/mman.h>
-#include <utility>
 
 namespace {
 AbnormalExitHook hook = nullptr;
-AbnormalExitLastStep lastStep = nullptr;
-void *lastStepContext = nullptr;
 
 // operator new has no site of its own: its failures are reported as the
 // memory module's, at a site number kept for it.
@@ -43,13 +40,7 @@ void *adviseHugePages(void *block, std::size_t bytes) {
 
 void AbnormalExit_setHook(AbnormalExitHook h) { hook = h; }
 
-void AbnormalExit_setLastStep(AbnormalExitLastStep step, void *context) {
-  lastStep = step;
-  lastStepContext = context;
-}
-
 void abnormalExit(const char *text, int site, const char *module) {
-  if (AbnormalExitLastStep step = std::exchange(lastStep, nullptr)) step(lastStepContext);
   std::printf("[Abnormal exit due to error \"%s\" at line %i, file \"%s\"]\n", text, site, module);
   std::fflush(stdout);
   if (hook) hook(text, site, module);

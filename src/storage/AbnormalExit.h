@@ -17,12 +17,6 @@ constexpr const char *ERR_NO_MEMORY = "Cannot allocate memory";
 using AbnormalExitHook = void (*)(const char *text, int site, const char *module);
 void AbnormalExit_setHook(AbnormalExitHook hook);
 
-// A last step before the message: a layer above that has promised a file
-// completes it (with null, none). It is taken away before it runs, so it
-// runs at most once, even if it ends abnormally itself.
-using AbnormalExitLastStep = void (*)(void *context);
-void AbnormalExit_setLastStep(AbnormalExitLastStep step, void *context);
-
 // malloc that never returns null: a failure is an abnormal exit with
 // ERR_NO_MEMORY at the given site of the given module.
 void *checkedMalloc(std::size_t bytes, int site, const char *module);

@@ -55,7 +55,7 @@ QbFormula *parse(const test::ScratchDir &dir, const std::string &text) {
   nodeCode = 0;
   VEXT_reset();
   Memory_flush();
-  return Qdimacs_parseFile(dir.file("f.qdimacs").c_str());
+  return Qdimacs_parseFile(dir.file("f.qdimacs").c_str()).formula;
 }
 
 struct Recount {
