@@ -2,12 +2,12 @@
 
 #include "run/Options.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 
@@ -15,39 +15,26 @@
 #include "base/RunStatus.h"
 
 namespace {
-int Options_dumpTree = 0;
-int Options_dumpDetailedTree = 0;
-int Options_compressedTarnuEnabled = 1;
-int Options_qbfReasoningEnabled = 0;
-std::string Options_dirName;
-bool Options_hasDirName = false;
-BatchSettings Options_batch;
-std::string Options_dotDir;
-const char *Options_qdimacsStrategy = nullptr;
-int Options_qcir = 0;
-
-enum class Effect { Tree, Clauses, Linear, Pre, Qcir, Version };
-
-struct Option {
-  const char *text;
-  Effect effect;
+// The settings, written by the command line only, before any instance child
+// exists, and read through the getters: one record for the process.
+struct Settings {
+  int dumpTree = 0;
+  int dumpDetailedTree = 0;
+  int compressedTarnuEnabled = 1;
+  int qbfReasoningEnabled = 0;
+  int qcir = 0;
+  const QdimacsStrategy *qdimacs = nullptr;
+  std::optional<std::string> dirName;
+  std::string dotDir;
+  BatchSettings batch;
 };
+Settings Options_settings;
 
-// Scanned in this order; an argument matches only the whole option text.
-constexpr std::array<Option, 6> OPTIONS{{
-    {"-tree", Effect::Tree},
-    {"-clauses", Effect::Clauses},
-    {"-linear", Effect::Linear},
-    {"-pre", Effect::Pre},
-    {"-qcir", Effect::Qcir},
-    {"-version", Effect::Version},
+constexpr std::array<QdimacsStrategy, 3> STRATEGIES{{
+    {"keep", "Keep", Prenexing::Keep},
+    {"up", "Up", Prenexing::Up},
+    {"down", "Down", Prenexing::Down},
 }};
-
-// The options with a value, "-NAME=VALUE": a value outside its form makes
-// the whole argument an unknown option.
-constexpr const char *TIMEOUT = "-timeout=", *MEMOUT = "-memout=", *JOBS = "-jobs=", *DOTDIR = "-dotdir=",
-                     *OUTDIR = "-outdir=", *QDIMACS = "-qdimacs=", *SHARD = "-shard=";
-constexpr std::array<const char *, 3> STRATEGIES{"keep", "up", "down"};
 constexpr double MAX_TIMEOUT = 604800; // a week
 constexpr long MAX_MEMOUT = 1048576;   // a terabyte, in megabytes
 constexpr long MAX_JOBS = 1024;
@@ -79,81 +66,191 @@ double seconds(const char *text) {
   return value > 0 && value <= MAX_TIMEOUT ? value : 0;
 }
 
-// "K/N" with 1 <= K <= N <= MAX_SHARDS, each whole and decimal; false for
-// anything else.
-bool shardOf(const char *text, int &shard, int &shards) {
-  const char *slash = std::strchr(text, '/');
-  if (!slash || slash - text > 6) return false;
+// What taking an option's value gave: taken, a value outside its form (the
+// argument is then an unknown option), or a folder that is not one, which
+// ends the run at once (it was said on standard error).
+enum class Take { Taken, BadValue, BadFolder };
+
+Take taken(bool ok) { return ok ? Take::Taken : Take::BadValue; }
+
+Take takeTimeout(const char *value) {
+  double limit = seconds(value);
+  if (limit) Options_settings.batch.timeoutSeconds = limit;
+  return taken(limit != 0);
+}
+
+Take takeMemout(const char *value) {
+  long limit = wholeNumber(value, MAX_MEMOUT);
+  if (limit) Options_settings.batch.memoutMegabytes = limit;
+  return taken(limit != 0);
+}
+
+Take takeJobs(const char *value) {
+  long jobs = wholeNumber(value, MAX_JOBS);
+  if (jobs) Options_settings.batch.jobs = static_cast<int>(jobs);
+  return taken(jobs != 0);
+}
+
+// "K/N" with 1 <= K <= N <= MAX_SHARDS, each whole and decimal.
+Take takeShard(const char *value) {
+  const char *slash = std::strchr(value, '/');
+  if (!slash || slash - value > 6) return Take::BadValue;
   char first[8] = "";
-  std::memcpy(first, text, static_cast<std::size_t>(slash - text));
+  std::memcpy(first, value, static_cast<std::size_t>(slash - value));
   long k = wholeNumber(first, MAX_SHARDS), n = wholeNumber(slash + 1, MAX_SHARDS);
-  if (k == 0 || n == 0 || k > n) return false;
-  shard = static_cast<int>(k);
-  shards = static_cast<int>(n);
-  return true;
+  if (k == 0 || n == 0 || k > n) return Take::BadValue;
+  Options_settings.batch.shard = static_cast<int>(k);
+  Options_settings.batch.shards = static_cast<int>(n);
+  return Take::Taken;
 }
 
-const char *valueOf(const char *arg, const char *option) {
-  return std::strncmp(arg, option, std::strlen(option)) == 0 ? arg + std::strlen(option) : nullptr;
-}
-
-enum class Scan { Taken, Unknown, BadDotDir };
-
-// Takes a "-NAME=VALUE" option into the batch settings.
-Scan takeValueOption(const char *arg) {
-  if (const char *value = valueOf(arg, TIMEOUT)) {
-    double limit = seconds(value);
-    if (limit == 0) return Scan::Unknown;
-    Options_batch.timeoutSeconds = limit;
-  } else if (const char *value = valueOf(arg, MEMOUT)) {
-    long limit = wholeNumber(value, MAX_MEMOUT);
-    if (limit == 0) return Scan::Unknown;
-    Options_batch.memoutMegabytes = limit;
-  } else if (const char *value = valueOf(arg, JOBS)) {
-    long jobs = wholeNumber(value, MAX_JOBS);
-    if (jobs == 0) return Scan::Unknown;
-    Options_batch.jobs = static_cast<int>(jobs);
-  } else if (const char *value = valueOf(arg, SHARD)) {
-    if (!shardOf(value, Options_batch.shard, Options_batch.shards)) return Scan::Unknown;
-  } else if (const char *value = valueOf(arg, QDIMACS)) {
-    const char *const *strategy = std::find_if(STRATEGIES.begin(), STRATEGIES.end(),
-                                               [&](const char *name) { return std::strcmp(name, value) == 0; });
-    if (strategy == STRATEGIES.end()) return Scan::Unknown;
-    Options_qdimacsStrategy = *strategy;
-  } else if (const char *value = valueOf(arg, DOTDIR) ? valueOf(arg, DOTDIR) : valueOf(arg, OUTDIR)) {
-    if (!*value) return Scan::Unknown;
-    struct stat st;
-    const char *why = stat(value, &st) != 0 ? std::strerror(errno)
-                      : S_ISDIR(st.st_mode) ? nullptr
-                                            : IOUTILS_NOT_DIRECTORY;
-    if (why) {
-      std::fprintf(stderr, "tarnu: %s: %s\n", value, why);
-      return Scan::BadDotDir;
+Take takeStrategy(const char *value) {
+  for (const QdimacsStrategy &strategy : STRATEGIES)
+    if (std::strcmp(strategy.option, value) == 0) {
+      Options_settings.qdimacs = &strategy;
+      return Take::Taken;
     }
-    Options_dotDir = value;
-  } else {
-    return Scan::Unknown;
+  return Take::BadValue;
+}
+
+Take takeFolder(const char *value) {
+  if (!*value) return Take::BadValue;
+  struct stat st;
+  const char *why = stat(value, &st) != 0 ? std::strerror(errno)
+                    : S_ISDIR(st.st_mode) ? nullptr
+                                          : IOUTILS_NOT_DIRECTORY;
+  if (why) {
+    std::fprintf(stderr, "tarnu: %s: %s\n", value, why);
+    return Take::BadFolder;
   }
-  return Scan::Taken;
+  Options_settings.dotDir = value;
+  return Take::Taken;
+}
+
+// What a flag does; "-version" ends the scan (it stops the run).
+enum class Flag { Tree, Clauses, Linear, Pre, Qcir, Version };
+
+void apply(Flag flag) {
+  Settings &s = Options_settings;
+  switch (flag) {
+  case Flag::Tree: s.dumpTree = 1; break;
+  case Flag::Clauses: s.dumpTree = s.dumpDetailedTree = 1; break;
+  case Flag::Linear: s.compressedTarnuEnabled = 0; break;
+  case Flag::Pre: s.qbfReasoningEnabled = 1; break;
+  case Flag::Qcir: s.qcir = 1; break;
+  case Flag::Version: break;
+  }
+}
+
+// Every option once: a flag is its whole text; an option with a value is
+// "TEXT=VALUE", one argument, and a value outside its form makes the whole
+// argument an unknown option. Given twice, the last value holds. The help
+// lists them in this order: the name, then the lines of its help (each
+// line break starts a line at the same column).
+enum class Kind { Flag, Number, Word };
+struct Option {
+  const char *text;
+  Kind kind;
+  Flag flag;                       // a flag's effect
+  Take (*take)(const char *value); // a value's parser and effect
+  const char *name;                // as the help shows it
+  int column;                      // where its help text begins
+  const char *help;
+};
+constexpr int CLASSIC = 12, BATCH = 22;
+constexpr Option OPTIONS[] = {
+    {"-tree", Kind::Flag, Flag::Tree, nullptr, "-tree", CLASSIC,
+     "to dump to file a DOT representation of the quantifier tree.\n"
+     "House-shaped leaves report the number of attached clauses."},
+    {"-clauses", Kind::Flag, Flag::Clauses, nullptr, "-clauses", CLASSIC,
+     "to attach a detailed clause list to the leaves."},
+    {"-linear", Kind::Flag, Flag::Linear, nullptr, "-linear", CLASSIC,
+     "to avoid collapsing linear branches into single multi-labeled nodes."},
+    {"-pre", Kind::Flag, Flag::Pre, nullptr, "-pre", CLASSIC,
+     "to apply unit clause propagation and pure literal elimination\n"
+     "up to the fixpoint before reconstructing the tree."},
+    {"-version", Kind::Flag, Flag::Version, nullptr, "-version", CLASSIC, "to print version and copyrights."},
+    {"-timeout",
+     Kind::Number,
+     {},
+     takeTimeout,
+     "-timeout=SECONDS",
+     BATCH,
+     "to stop an instance after that wall-clock time."},
+    {"-memout",
+     Kind::Number,
+     {},
+     takeMemout,
+     "-memout=MEGABYTES",
+     BATCH,
+     "to limit the memory (address space) of an instance."},
+    {"-jobs",
+     Kind::Number,
+     {},
+     takeJobs,
+     "-jobs=N",
+     BATCH,
+     "to run up to N instances of a directory at once;\n"
+     "the output is the same as with one at a time."},
+    {"-shard",
+     Kind::Number,
+     {},
+     takeShard,
+     "-shard=K/N",
+     BATCH,
+     "to run only the K-th of N shares of a directory: the\n"
+     "instances at walk positions K, K+N, K+2N, ..., numbered\n"
+     "as in the whole run."},
+    {"-qdimacs",
+     Kind::Word,
+     {},
+     takeStrategy,
+     "-qdimacs=STRATEGY",
+     BATCH,
+     "to write the tree as prenex QDIMACS, by keep, up or down."},
+    {"-qcir", Kind::Flag, Flag::Qcir, nullptr, "-qcir", BATCH, "to write the tree as non-prenex QCIR."},
+    {"-outdir",
+     Kind::Word,
+     {},
+     takeFolder,
+     "-outdir=DIR",
+     BATCH,
+     "to write those files under DIR, not beside the input."},
+    {"-dotdir", Kind::Word, {}, takeFolder, "-dotdir=DIR", BATCH, "the same."},
+};
+
+// The option the argument names, and in value its value (null for a flag);
+// null when it names none.
+const Option *optionOf(const char *arg, const char *&value) {
+  for (const Option &option : OPTIONS) {
+    std::size_t length = std::strlen(option.text);
+    if (std::strncmp(arg, option.text, length) != 0) continue;
+    if (option.kind == Kind::Flag && arg[length] == '\0') {
+      value = nullptr;
+      return &option;
+    }
+    if (option.kind != Kind::Flag && arg[length] == '=') {
+      value = arg + length + 1;
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+void printOptionHelp(const Option &option) {
+  // "  NAME," then the text from the column on.
+  int width = std::printf("  %s,", option.name);
+  for (const char *line = option.help;;) {
+    const char *end = std::strchr(line, '\n');
+    std::printf("%*s%.*s\n", option.column > width ? option.column - width : 1, "",
+                static_cast<int>(end ? end - line : std::strlen(line)), line);
+    if (!end) break;
+    line = end + 1;
+    width = 0;
+  }
 }
 
 constexpr const char *RULE = "--------------------------------------------------------";
-
-// Applies a recognised option; returns false for "-version", which ends the scan.
-bool apply(Effect effect) {
-  switch (effect) {
-  case Effect::Tree: Options_dumpTree = 1; break;
-  case Effect::Clauses:
-    Options_dumpDetailedTree = 1;
-    Options_dumpTree = 1;
-    break;
-  case Effect::Linear: Options_compressedTarnuEnabled = 0; break;
-  case Effect::Pre: Options_qbfReasoningEnabled = 1; break;
-  case Effect::Qcir: Options_qcir = 1; break;
-  case Effect::Version: return false;
-  }
-  return true;
-}
 } // namespace
 
 void printBanner() { std::printf("Tarnu v0.1 (revision 80, compiled %s)", __DATE__); }
@@ -175,31 +272,15 @@ void printHelp() {
   std::printf("This is ");
   printBanner();
   std::printf("\n\n");
-  static const char *const lines[] = {
+  static const char *const before[] = {
       "What is it:",
       "  This program takes a QDIMACS 1.1 file as input (representing a prenex CNF",
       "  Quantified Boolean Formula), and constructs a quantifier tree for it.",
       "  By default, a few measurements over such tree are printed on screen.\n",
       "Usage:\n  \"Tarnu [OPTS] (FILE|DIR)\", where you have to provide:\n",
       " [1] An optional list of space-separated options OPTS, among the followings:\n",
-      "  -tree,    to dump to file a DOT representation of the quantifier tree.",
-      "            House-shaped leaves report the number of attached clauses.",
-      "  -clauses, to attach a detailed clause list to the leaves.",
-      "  -linear,  to avoid collapsing linear branches into single multi-labeled nodes.",
-      "  -pre,     to apply unit clause propagation and pure literal elimination",
-      "            up to the fixpoint before reconstructing the tree.",
-      "  -version, to print version and copyrights.",
-      "  -timeout=SECONDS,   to stop an instance after that wall-clock time.",
-      "  -memout=MEGABYTES,  to limit the memory (address space) of an instance.",
-      "  -jobs=N,            to run up to N instances of a directory at once;",
-      "                      the output is the same as with one at a time.",
-      "  -shard=K/N,         to run only the K-th of N shares of a directory: the",
-      "                      instances at walk positions K, K+N, K+2N, ..., numbered",
-      "                      as in the whole run.",
-      "  -qdimacs=STRATEGY,  to write the tree as prenex QDIMACS, by keep, up or down.",
-      "  -qcir,              to write the tree as non-prenex QCIR.",
-      "  -outdir=DIR,        to write those files under DIR, not beside the input.",
-      "  -dotdir=DIR,        the same.",
+  };
+  static const char *const after[] = {
       "\n [2] A mandatory DIR or FILE path:\n",
       "  FILE,   the full name (possibly with a path) of a QDIMACS file.",
       "          It may be compressed: .gz, .xz, .lzma, .bz2 or .zst after the name.",
@@ -209,7 +290,9 @@ void printHelp() {
       "  Bug reports and questions: the Tarnu developers, through the project's",
       "  issue tracker. Please attach the QDIMACS file and the command line.",
   };
-  for (const char *line : lines) std::printf("%s\n", line);
+  for (const char *line : before) std::printf("%s\n", line);
+  for (const Option &option : OPTIONS) printOptionHelp(option);
+  for (const char *line : after) std::printf("%s\n", line);
   std::printf("\n");
 }
 
@@ -238,8 +321,7 @@ int Options_parseCommandLine(int argc, char **argv) {
           error = true;
           std::fprintf(stderr, "tarnu: unexpected argument '%s'\n", argv[i + 1]);
         } else {
-          Options_dirName = arg;
-          Options_hasDirName = true;
+          Options_settings.dirName = arg;
           VEXT_setMode(isFile ? MODE_FILE : MODE_DIRECTORY);
           pathSeen = true;
         }
@@ -247,20 +329,19 @@ int Options_parseCommandLine(int argc, char **argv) {
     } else if (pathSeen) {
       std::fprintf(stderr, "tarnu: '%s' after the path is ignored\n", arg);
     } else {
-      const Option *match = nullptr;
-      for (const Option &option : OPTIONS)
-        if (std::strcmp(arg, option.text) == 0) {
-          match = &option;
-          break;
-        }
-      Scan scan = match ? Scan::Taken : takeValueOption(arg);
-      if (scan == Scan::BadDotDir) return EXIT_IO_ERROR;
-      if (scan == Scan::Unknown) {
+      const char *value = nullptr;
+      const Option *option = optionOf(arg, value);
+      Take take = !option ? Take::BadValue : option->take ? option->take(value) : Take::Taken;
+      if (take == Take::BadFolder) return EXIT_IO_ERROR;
+      if (take == Take::BadValue) {
         error = true;
         std::fprintf(stderr, "tarnu: unknown option '%s'\n", arg);
-      } else if (match && !apply(match->effect)) {
-        printVersion();
-        return EXIT_EARLY_STOP;
+      } else if (option->kind == Kind::Flag) {
+        if (option->flag == Flag::Version) {
+          printVersion();
+          return EXIT_EARLY_STOP;
+        }
+        apply(option->flag);
       }
     }
   }
@@ -270,33 +351,28 @@ int Options_parseCommandLine(int argc, char **argv) {
   return result;
 }
 
-int Options_getDumpTreeEnabled() { return Options_dumpTree; }
-int Options_getDumpDetailedTreeEnabled() { return Options_dumpDetailedTree; }
-int Options_getCompressedTarnuEnabled() { return Options_compressedTarnuEnabled; }
-int Options_getQbfReasoningEnabled() { return Options_qbfReasoningEnabled; }
-const char *Options_getDirName() { return Options_hasDirName ? Options_dirName.c_str() : nullptr; }
-const BatchSettings &Options_getBatchSettings() { return Options_batch; }
-const char *Options_getDotDir() { return Options_dotDir.empty() ? nullptr : Options_dotDir.c_str(); }
-const char *Options_getQdimacsStrategy() { return Options_qdimacsStrategy; }
-int Options_getQcirEnabled() { return Options_qcir; }
+int Options_getDumpTreeEnabled() { return Options_settings.dumpTree; }
+int Options_getDumpDetailedTreeEnabled() { return Options_settings.dumpDetailedTree; }
+int Options_getCompressedTarnuEnabled() { return Options_settings.compressedTarnuEnabled; }
+int Options_getQbfReasoningEnabled() { return Options_settings.qbfReasoningEnabled; }
+const char *Options_getDirName() { return Options_settings.dirName ? Options_settings.dirName->c_str() : nullptr; }
+const BatchSettings &Options_getBatchSettings() { return Options_settings.batch; }
+const char *Options_getDotDir() { return Options_settings.dotDir.empty() ? nullptr : Options_settings.dotDir.c_str(); }
+const QdimacsStrategy *Options_getQdimacsStrategy() { return Options_settings.qdimacs; }
+int Options_getQcirEnabled() { return Options_settings.qcir; }
 
 void Options_setFormulaFiles(const char *qdimacsStrategy, int qcir) {
-  Options_qdimacsStrategy = qdimacsStrategy;
-  Options_qcir = qcir;
+  Options_settings.qdimacs = nullptr;
+  if (qdimacsStrategy) takeStrategy(qdimacsStrategy);
+  Options_settings.qcir = qcir;
 }
 
 void Options_set(int dumpTree, int dumpDetailedTree, int compressed, int qbfReasoning) {
-  Options_dumpTree = dumpTree;
-  Options_dumpDetailedTree = dumpDetailedTree;
-  Options_compressedTarnuEnabled = compressed;
-  Options_qbfReasoningEnabled = qbfReasoning;
+  Settings &s = Options_settings;
+  s.dumpTree = dumpTree;
+  s.dumpDetailedTree = dumpDetailedTree;
+  s.compressedTarnuEnabled = compressed;
+  s.qbfReasoningEnabled = qbfReasoning;
 }
 
-void Options_reset() {
-  Options_set(0, 0, 1, 0);
-  Options_dirName.clear();
-  Options_hasDirName = false;
-  Options_batch = BatchSettings{};
-  Options_dotDir.clear();
-  Options_setFormulaFiles(nullptr, 0);
-}
+void Options_reset() { Options_settings = Settings{}; }

@@ -44,19 +44,13 @@ struct FormulaFiles {
   bool qcir = false;
 
   explicit FormulaFiles(const char *path) : inputPath(path), qcir(Options_getQcirEnabled() != 0) {
-    const char *name = Options_getQdimacsStrategy();
-    if (!name) return;
-    static const struct {
-      const char *option, *word;
-      Prenexing strategy;
-    } NAMES[] = {{"keep", "Keep", Prenexing::Keep}, {"up", "Up", Prenexing::Up}, {"down", "Down", Prenexing::Down}};
-    for (const auto &n : NAMES)
-      if (std::strcmp(n.option, name) == 0) {
-        const char *slash = std::strrchr(path, '/');
-        bool qdimacsName = std::strstr(slash ? slash + 1 : path, ".qdimacs") != nullptr;
-        std::snprintf(qdimacsSuffix, sizeof qdimacsSuffix, ".tree%s.%s", n.word, qdimacsName ? "qdimacs" : "qcnf");
-        strategy = n.strategy;
-      }
+    const QdimacsStrategy *qdimacs = Options_getQdimacsStrategy();
+    if (!qdimacs) return;
+    const char *slash = std::strrchr(path, '/');
+    bool qdimacsName = std::strstr(slash ? slash + 1 : path, ".qdimacs") != nullptr;
+    std::snprintf(qdimacsSuffix, sizeof qdimacsSuffix, ".tree%s.%s", qdimacs->fileWord,
+                  qdimacsName ? "qdimacs" : "qcnf");
+    strategy = qdimacs->prenexing;
   }
   bool any() const { return qdimacsSuffix[0] || qcir; }
 
