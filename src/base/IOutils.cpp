@@ -16,7 +16,7 @@
 
 namespace {
 constexpr int SITE_DOT_NAME = 52;
-constexpr const char *NOT_REGULAR = IOUTILS_NOT_REGULAR;
+constexpr const char *NOT_REGULAR = REASON_NOT_REGULAR;
 
 // Only the first occurrence of the suffix is looked at.
 bool endsWithFirst(std::string_view name, std::string_view suffix) {
@@ -62,7 +62,7 @@ const char *IOutils_whyNotProcessed(const char *path) {
     return nullptr;
   }
   if (!S_ISREG(st.st_mode)) return NOT_REGULAR;
-  if (!IOutils_hasDimacsExtension(path)) return IOUTILS_NOT_DIMACS_NAME;
+  if (!IOutils_hasDimacsExtension(path)) return REASON_NOT_DIMACS_NAME;
   int fd = IOutils_openInputFile(path);
   if (fd < 0) return std::strerror(errno);
   close(fd);

@@ -4,12 +4,7 @@
 
 #include <cstdio>
 
-// Reasons the program gives on standard error for a path it does not take
-// (tarnu-table recognises those lines by them).
-inline constexpr const char *IOUTILS_NOT_REGULAR = "not a regular file";
-inline constexpr const char *IOUTILS_NOT_DIRECTORY = "not a directory";
-inline constexpr const char *IOUTILS_NOT_DIMACS_NAME =
-    "not a QDIMACS file name (.qdimacs or .qcnf, optionally .gz .xz .lzma .bz2 .zst)";
+#include "base/OutputTexts.h" // the reasons given for a path not taken
 
 // 1 when the name's first ".qdimacs" or, failing that, its first ".qcnf"
 // ends the name, or ends it but for one of the compression suffixes ".gz",

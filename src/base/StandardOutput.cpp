@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "base/IOutils.h"
+#include "base/OutputTexts.h"
 
 namespace {
 // Whether SIGPIPE had its default action at start: a process-wide fact that
@@ -53,6 +54,6 @@ void StandardOutput_fail(int error) {
     std::signal(SIGPIPE, SIG_DFL);
     raise(SIGPIPE);
   }
-  std::fprintf(stderr, "tarnu: standard output: %s\n", std::strerror(error));
+  std::fprintf(stderr, DIAGNOSTIC_STANDARD_OUTPUT, std::strerror(error));
   std::_Exit(255);
 }

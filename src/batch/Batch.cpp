@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "base/OutputTexts.h"
 #include "base/RunStatus.h"
 #include "batch/Scheduler.h"
 #include "batch/Walk.h"
@@ -34,9 +35,7 @@ void Qdimacs_reportToStandardError(const Tally &tally) {
   int mode = VEXT_getMode();
   if (mode == MODE_FILE && tally.instances == 1 && tally.ok == 1) return;
   if (mode != MODE_FILE && mode != MODE_DIRECTORY) return;
-  std::fprintf(stderr,
-               "tarnu: %ld instances: %ld ok, %ld parse errors, %ld without a problem line, %ld abnormal exits, %ld "
-               "timeouts, %ld crashes; skipped: %ld symbolic links, %ld special files, %ld unreadable directories\n",
-               tally.instances, tally.ok, tally.parseErrors, tally.noProblemLine, tally.abnormalExits, tally.timeouts,
-               tally.crashes, tally.links, tally.specialFiles, tally.unreadableDirectories);
+  std::fprintf(stderr, DIAGNOSTIC_SUMMARY, tally.instances, tally.ok, tally.parseErrors, tally.noProblemLine,
+               tally.abnormalExits, tally.timeouts, tally.crashes, tally.links, tally.specialFiles,
+               tally.unreadableDirectories);
 }

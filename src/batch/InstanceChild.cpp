@@ -13,6 +13,7 @@
 #include <sys/syscall.h>
 #endif
 
+#include "base/OutputTexts.h"
 #include "base/RunStatus.h"
 #include "base/StandardOutput.h"
 #include "qdimacs/Qdimacs.h"
@@ -90,24 +91,18 @@ void InstanceChild_run(const ChildSetup &setup) {
   keepOnlyOwnDescriptors(setup.output);
   limitMemory(setup.memoutMegabytes);
   VEXT_setStatus(STATUS_INITIAL);
-  std::fputs(InstanceChild_head(setup.number, setup.path).c_str(), stdout);
+  std::fputs(OutputTexts_head(setup.number, setup.path).c_str(), stdout);
   std::fflush(stdout);
   std::clock_t start = std::clock();
   QdimacsReading reading = Qdimacs_parseFile(setup.path);
   if (!reading.formula) {
-    if (!reading.error.empty()) std::printf("[PARSE ERROR: %s]", reading.error.c_str());
+    if (!reading.error.empty()) std::printf("%s%s%s", PARSE_ERROR_START.data(), reading.error.c_str(), MARK_END.data());
     leaveChild(reading.error.empty() ? CHILD_NO_PROBLEM_LINE : EXIT_PARSE_ERROR);
   }
   int result = setup.process(reading.formula);
   unsigned long ticks = static_cast<unsigned long>(std::clock()) - static_cast<unsigned long>(start);
-  std::printf("[OK, %.1fs]", static_cast<double>(ticks) / CLOCKS_PER_SEC);
+  std::printf("%s%.1f%s", OK_MARK_START.data(), static_cast<double>(ticks) / CLOCKS_PER_SEC, OK_MARK_END.data());
   std::fflush(stdout);
   std::printf("\n");
   leaveChild(result);
-}
-
-std::string InstanceChild_head(int number, const char *path) {
-  char start[32];
-  std::snprintf(start, sizeof start, "\n%i.Processing \"", number);
-  return std::string(start).append(path).append("\"...  ");
 }

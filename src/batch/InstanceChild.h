@@ -28,6 +28,3 @@ struct ChildSetup {
 };
 
 [[noreturn]] void InstanceChild_run(const ChildSetup &setup);
-// The head of an instance's item, its number and path: the first thing its
-// child prints (the parent writes it itself for an instance it does not run).
-std::string InstanceChild_head(int number, const char *path);

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/OutputTexts.h"
 #include "base/RunStatus.h"
 #include "base/StandardOutput.h"
 #include "batch/InstanceChild.h"
@@ -118,7 +119,7 @@ void Scheduler::submit(const char *path, double spentSeconds) {
 
 void Scheduler::submitTimedOut(const char *path) {
   Job &job = enqueue(path);
-  job.text = InstanceChild_head(job.number, path) + "[TIMEOUT]";
+  job.text = OutputTexts_head(job.number, path).append(TIMEOUT_MARK);
   job.timedOutUnrun = true;
   printReady();
 }
@@ -300,7 +301,7 @@ void Scheduler::conclude(Job &job) {
     lastOutcome_ = EXIT_ERROR; // counted when it could not be started
   } else if (WIFSIGNALED(job.status)) {
     bool timeout = timedOut(job.status, job.signalled);
-    emit(timeout ? "[TIMEOUT]" : "[CRASH]");
+    emit(std::string(timeout ? TIMEOUT_MARK : CRASH_MARK));
     (timeout ? tally_.timeouts : tally_.crashes)++;
     lastOutcome_ = timeout ? EXIT_TIMEOUT : EXIT_CRASH;
   } else {
@@ -330,7 +331,7 @@ void Scheduler::emit(const char *text) { emit(std::string(text)); }
 
 void Scheduler::sayOnStandardError(const char *path, int error) {
   progress_.clear();
-  std::fprintf(stderr, "tarnu: %s: cannot start a process: %s\n", path, std::strerror(error));
+  std::fprintf(stderr, DIAGNOSTIC_NOT_STARTED, path, std::strerror(error));
 }
 
 // Every child still running killed and reaped, and what it left half

@@ -18,6 +18,7 @@
 #include <new>
 #include <utility>
 
+#include "base/OutputTexts.h"
 #include "base/RunStatus.h"
 #include "normalize/QbFormulaNormalize.h"
 #include "storage/AbnormalExit.h"
@@ -507,10 +508,12 @@ void QbFormula_printData(QbFormula *f) {
     if (code == 1 || type != previous) blocks++;
     previous = type;
   }
-  std::printf("\n---------QBF--------\n");
-  std::printf("   variables: %i\n", forall + exists);
-  std::printf("      FORALL: %i\n", forall);
-  std::printf("      EXISTS: %i\n", exists);
-  std::printf("alternations: %i\n", blocks - 1);
-  std::printf("     clauses: %i", f->claimedClauseNumber);
+  FigureTexts figures;
+  auto set = [&](Figure figure, int value) { figures[static_cast<std::size_t>(figure)] = std::to_string(value); };
+  set(Figure::Variables, forall + exists);
+  set(Figure::Forall, forall);
+  set(Figure::Exists, exists);
+  set(Figure::Alternations, blocks - 1);
+  set(Figure::Clauses, f->claimedClauseNumber);
+  OutputTexts_print(FORMULA_SUMMARY, figures);
 }

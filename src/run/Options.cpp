@@ -116,11 +116,9 @@ Take takeStrategy(const char *value) {
 Take takeFolder(const char *value) {
   if (!*value) return Take::BadValue;
   struct stat st;
-  const char *why = stat(value, &st) != 0 ? std::strerror(errno)
-                    : S_ISDIR(st.st_mode) ? nullptr
-                                          : IOUTILS_NOT_DIRECTORY;
+  const char *why = stat(value, &st) != 0 ? std::strerror(errno) : S_ISDIR(st.st_mode) ? nullptr : REASON_NOT_DIRECTORY;
   if (why) {
-    std::fprintf(stderr, "tarnu: %s: %s\n", value, why);
+    std::fprintf(stderr, DIAGNOSTIC_PATH, value, why);
     return Take::BadFolder;
   }
   Options_settings.dotDir = value;
@@ -253,7 +251,7 @@ void printOptionHelp(const Option &option) {
 constexpr const char *RULE = "--------------------------------------------------------";
 } // namespace
 
-void printBanner() { std::printf("Tarnu v0.1 (revision 80, compiled %s)", __DATE__); }
+void printBanner() { std::printf(BANNER_FORMAT, __DATE__); }
 
 namespace {
 void printVersion() {
@@ -309,17 +307,17 @@ int Options_parseCommandLine(int argc, char **argv) {
     if (arg[0] != '-') {
       if (pathSeen) {
         error = true;
-        std::fprintf(stderr, "tarnu: second path '%s'\n", arg);
+        std::fprintf(stderr, DIAGNOSTIC_SECOND_PATH, arg);
       } else {
         bool isFile = IOutils_isDimacsFile(arg) != 0;
         if (!isFile && !IOutils_isDirectory(arg)) {
           const char *reason = IOutils_whyNotProcessed(arg);
-          std::fprintf(stderr, "tarnu: %s: %s\n", arg, reason ? reason : "cannot be read");
+          std::fprintf(stderr, DIAGNOSTIC_PATH, arg, reason ? reason : REASON_UNREADABLE);
           return EXIT_IO_ERROR;
         }
         if (i < argc - 2) {
           error = true;
-          std::fprintf(stderr, "tarnu: unexpected argument '%s'\n", argv[i + 1]);
+          std::fprintf(stderr, DIAGNOSTIC_UNEXPECTED_ARGUMENT, argv[i + 1]);
         } else {
           Options_settings.dirName = arg;
           VEXT_setMode(isFile ? MODE_FILE : MODE_DIRECTORY);
@@ -327,7 +325,7 @@ int Options_parseCommandLine(int argc, char **argv) {
         }
       }
     } else if (pathSeen) {
-      std::fprintf(stderr, "tarnu: '%s' after the path is ignored\n", arg);
+      std::fprintf(stderr, DIAGNOSTIC_AFTER_PATH, arg);
     } else {
       const char *value = nullptr;
       const Option *option = optionOf(arg, value);
@@ -335,7 +333,7 @@ int Options_parseCommandLine(int argc, char **argv) {
       if (take == Take::BadFolder) return EXIT_IO_ERROR;
       if (take == Take::BadValue) {
         error = true;
-        std::fprintf(stderr, "tarnu: unknown option '%s'\n", arg);
+        std::fprintf(stderr, DIAGNOSTIC_UNKNOWN_OPTION, arg);
       } else if (option->kind == Kind::Flag) {
         if (option->flag == Flag::Version) {
           printVersion();

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/IOutils.h"
+#include "base/OutputTexts.h"
 #include "base/RunStatus.h"
 #include "formula/QbFormula.h"
 #include "normalize/QbFormulaNormalize.h"
@@ -23,13 +24,14 @@ const char *walkRoot() { return VEXT_getMode() == MODE_DIRECTORY ? Options_getDi
 // A file written for the instance (beside the input, or under the folder
 // given for them) by write(file), complete or absent, or the mark that says
 // why it is not there.
-template <typename Write> void writeFile(const char *inputPath, const char *suffix, const char *what, Write write) {
+template <typename Write>
+void writeFile(const char *inputPath, const char *suffix, std::string_view mark, Write write) {
   OutputFile file(inputPath, suffix, Options_getDotDir(), walkRoot());
   if (file.stream()) {
     write(file.stream());
     if (file.commit()) return;
   }
-  std::printf("[%s FILE NOT WRITTEN: %s]", what, file.reason());
+  std::printf("%s%s%s", mark.data(), file.reason(), MARK_END.data());
   std::fflush(stdout);
 }
 
@@ -56,8 +58,11 @@ struct FormulaFiles {
 
   void writeConstant(bool value) {
     if (qdimacsSuffix[0])
-      writeFile(inputPath, qdimacsSuffix, "QDIMACS", [&](FILE *f) { QbfTreeFormula_writeConstantQdimacs(f, value); });
-    if (qcir) writeFile(inputPath, ".tree.qcir", "QCIR", [&](FILE *f) { QbfTreeFormula_writeConstantQcir(f, value); });
+      writeFile(inputPath, qdimacsSuffix, QDIMACS_NOT_WRITTEN,
+                [&](FILE *f) { QbfTreeFormula_writeConstantQdimacs(f, value); });
+    if (qcir)
+      writeFile(inputPath, ".tree.qcir", QCIR_NOT_WRITTEN,
+                [&](FILE *f) { QbfTreeFormula_writeConstantQcir(f, value); });
   }
   // The tree as a formula, or the constant of a decided instance; returns
   // the alternations of the prefix that up writes (-1 for a constant). An
@@ -70,9 +75,10 @@ struct FormulaFiles {
     }
     QbfTreeFormula *layout = QbfTreeFormula_new(tree);
     if (qdimacsSuffix[0])
-      writeFile(inputPath, qdimacsSuffix, "QDIMACS",
+      writeFile(inputPath, qdimacsSuffix, QDIMACS_NOT_WRITTEN,
                 [&](FILE *f) { QbfTreeFormula_writeQdimacs(layout, f, strategy); });
-    if (qcir) writeFile(inputPath, ".tree.qcir", "QCIR", [&](FILE *f) { QbfTreeFormula_writeQcir(layout, f); });
+    if (qcir)
+      writeFile(inputPath, ".tree.qcir", QCIR_NOT_WRITTEN, [&](FILE *f) { QbfTreeFormula_writeQcir(layout, f); });
     int alternations = QbfTreeFormula_getAlternations(layout);
     QbfTreeFormula_delete(layout);
     return alternations;
@@ -99,7 +105,7 @@ int mainProcessingProcedure(QbFormula *formula) {
   }
   QbfTree *tree = QbfTree_new(formula);
   if (Options_getDumpTreeEnabled())
-    writeFile(QbFormula_getName(formula), ".treeDup.dot", "DOT", [&](FILE *f) {
+    writeFile(QbFormula_getName(formula), ".treeDup.dot", DOT_NOT_WRITTEN, [&](FILE *f) {
       QbfTree_printVizFormat(tree, f, Options_getDumpDetailedTreeEnabled(), Options_getCompressedTarnuEnabled());
     });
   int alternations = files.any() ? files.write(tree, parsed, outcome) : 0;

@@ -41,7 +41,14 @@ void *adviseHugePages(void *block, std::size_t bytes) {
 void AbnormalExit_setHook(AbnormalExitHook h) { hook = h; }
 
 void abnormalExit(const char *text, int site, const char *module) {
-  std::printf("[Abnormal exit due to error \"%s\" at line %i, file \"%s\"]\n", text, site, module);
+  auto piece = [](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); };
+  piece(ABNORMAL_EXIT_START);
+  std::fputs(text, stdout);
+  piece(ABNORMAL_EXIT_LINE);
+  std::printf("%i", site);
+  piece(ABNORMAL_EXIT_FILE);
+  std::fputs(module, stdout);
+  piece(ABNORMAL_EXIT_END);
   std::fflush(stdout);
   if (hook) hook(text, site, module);
   std::exit(-1);

@@ -7,10 +7,17 @@
 // through the checked functions below, so lack of memory always ends here.
 
 #include <cstddef>
+#include <string_view>
 
 constexpr const char *ERR_NO_MEMORY = "Cannot allocate memory";
 
 [[noreturn]] void abnormalExit(const char *text, int site, const char *module);
+// The message around the text, the site and the module (tarnu-table reads it
+// back; base/OutputTexts.h names every other text of the output).
+inline constexpr std::string_view ABNORMAL_EXIT_START = "[Abnormal exit due to error \"";
+inline constexpr std::string_view ABNORMAL_EXIT_LINE = "\" at line ";
+inline constexpr std::string_view ABNORMAL_EXIT_FILE = ", file \"";
+inline constexpr std::string_view ABNORMAL_EXIT_END = "\"]\n";
 
 // A hook replaces the process exit (the fuzzing harness throws from it to get
 // back to its loop). It must not return; if it does, the process exits anyway.

@@ -36,7 +36,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "base/IOutils.h"
+#include "base/OutputTexts.h"
 
 const std::array<const char *, TABLE_COLUMNS> TABLE_COLUMN_NAMES = {"run",
                                                                     "number",
@@ -66,11 +66,9 @@ const std::array<const char *, TABLE_COLUMNS> TABLE_COLUMN_NAMES = {"run",
                                                                     "seconds"};
 
 namespace {
-constexpr std::string_view BANNER = "Tarnu v";
-constexpr std::string_view HELP_START = "This is Tarnu v";
-constexpr std::string_view HEAD_TITLE = ".Processing \"";
-constexpr std::string_view PATH_END = "\"...  ";
-constexpr std::string_view DOT_MARK = "[DOT FILE NOT WRITTEN: ";
+// The texts of Tarnu's output (base/OutputTexts.h) that the reader looks for.
+constexpr std::string_view BANNER = BANNER_START;
+constexpr std::string_view PATH_END = HEAD_END;
 // The marks of the written files, in the order they can follow the formula
 // summary, each with the characters that tell it from the others.
 struct FileMark {
@@ -78,13 +76,9 @@ struct FileMark {
   std::size_t distinct;
   int column;
 };
-constexpr FileMark FILE_MARKS[] = {{DOT_MARK, 2, COL_DOT_NOT_WRITTEN},
-                                   {"[QDIMACS FILE NOT WRITTEN: ", 3, COL_QDIMACS_NOT_WRITTEN},
-                                   {"[QCIR FILE NOT WRITTEN: ", 3, COL_QCIR_NOT_WRITTEN}};
-constexpr std::string_view ALTERNATIONS_LINE = "\nAlternations: ";
-constexpr std::string_view PARSE_ERROR_MARK = "[PARSE ERROR: ";
-constexpr std::string_view TIMEOUT_MARK = "[TIMEOUT]";
-constexpr std::string_view CRASH_MARK = "[CRASH]";
+constexpr FileMark FILE_MARKS[] = {{DOT_NOT_WRITTEN, 2, COL_DOT_NOT_WRITTEN},
+                                   {QDIMACS_NOT_WRITTEN, 3, COL_QDIMACS_NOT_WRITTEN},
+                                   {QCIR_NOT_WRITTEN, 3, COL_QCIR_NOT_WRITTEN}};
 
 // The next item is looked for among the heads of the next few numbers (the
 // first few of each number, in the order of the text), the next few heads of
@@ -177,66 +171,82 @@ Match matchElements(std::string_view s, std::size_t &p, const std::vector<Elemen
   return Match::Full;
 }
 
-constexpr std::string_view NO_MEMORY = "Cannot allocate memory";
-const std::vector<Element> ABNORMAL_EXIT = {{"[Abnormal exit due to error \"", Chars::Digits, -1},
-                                            {"", Chars::Quoted, COL_DETAIL},
-                                            {"\" at line ", Chars::Digits, -1},
-                                            {"", Chars::Integer, COL_ERROR_LINE},
-                                            {", file \"", Chars::Digits, -1},
-                                            {"", Chars::Quoted, COL_ERROR_MODULE},
-                                            {"\"]\n", Chars::Digits, -1}};
-const std::vector<Element> PARSE_ERROR = {
-    {PARSE_ERROR_MARK, Chars::Digits, -1}, {"", Chars::Reason, COL_DETAIL}, {"]", Chars::Digits, -1}};
-const std::vector<Element> TIMEOUT = {{TIMEOUT_MARK, Chars::Digits, -1}};
-const std::vector<Element> CRASH = {{CRASH_MARK, Chars::Digits, -1}};
+constexpr std::string_view NO_MEMORY = ERR_NO_MEMORY;
+const std::vector<Element> ABNORMAL_EXIT = {{ABNORMAL_EXIT_START}, {"", Chars::Quoted, COL_DETAIL},
+                                            {ABNORMAL_EXIT_LINE},  {"", Chars::Integer, COL_ERROR_LINE},
+                                            {ABNORMAL_EXIT_FILE},  {"", Chars::Quoted, COL_ERROR_MODULE},
+                                            {ABNORMAL_EXIT_END}};
+const std::vector<Element> PARSE_ERROR = {{PARSE_ERROR_START}, {"", Chars::Reason, COL_DETAIL}, {MARK_END}};
 
 // ---- The body of an item: everything after its head ----
 
-// The text of a successful item, step by step. A step with column -2 is the
-// optional marks of the written files, -3 the optional alternations line.
+// The text of a successful item, step by step: the formula summary, the
+// marks of the files not written (optional), the tree summary with its
+// alternations line (optional), and the mark "[OK, ...]".
+enum class StepKind { Text, Figure, FileMarks, AlternationsLine };
 struct Step {
-  std::string_view text;
-  Chars chars;
-  int column;
+  StepKind kind;
+  std::string_view text; // of a Text step
+  Chars chars = Chars::Digits;
+  int column = -1; // of a Figure step
 };
-constexpr int MARKS_STEP = -2;
-constexpr int ALTERNATIONS_STEP = -3;
-const Step SUCCESS[] = {
-    {"\n---------QBF--------\n   variables: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_VARIABLES},
-    {"\n      FORALL: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_FORALL},
-    {"\n      EXISTS: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_EXISTS},
-    {"\nalternations: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_ALTERNATIONS},
-    {"\n     clauses: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_CLAUSES},
-    {"", Chars::Reason, MARKS_STEP},
-    {"\n--------TARNU-------\nGrowing time: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_GROWING_TIME_MS},
-    {"ms\n  Components: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_COMPONENTS},
-    {"\nD-Components: ", Chars::Digits, -1},
-    {"", Chars::Digits, COL_D_COMPONENTS},
-    {"\n       Depth: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_DEPTH},
-    {"\nEXISTS nodes: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_EXISTS_NODES},
-    {"\nFORALL nodes: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_FORALL_NODES},
-    {"\n    Branches: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_BRANCHES},
-    {"\n   Delta MAX: ", Chars::Digits, -1},
-    {"", Chars::Integer, COL_DELTA_MAX},
-    {"\n   Delta AVG: ", Chars::Digits, -1},
-    {"", Chars::Average, COL_DELTA_AVG},
-    {"", Chars::Integer, ALTERNATIONS_STEP},
-    {"\n--------------------\n[OK, ", Chars::Digits, -1},
-    {"", Chars::Seconds, COL_SECONDS},
-    {"s]\n", Chars::Digits, -1},
-};
-constexpr std::size_t SUCCESS_STEPS = sizeof SUCCESS / sizeof SUCCESS[0];
+
+int columnOf(Figure figure) {
+  switch (figure) {
+  case Figure::Variables: return COL_VARIABLES;
+  case Figure::Forall: return COL_FORALL;
+  case Figure::Exists: return COL_EXISTS;
+  case Figure::Alternations: return COL_ALTERNATIONS;
+  case Figure::Clauses: return COL_CLAUSES;
+  case Figure::GrowingTime: return COL_GROWING_TIME_MS;
+  case Figure::Components: return COL_COMPONENTS;
+  case Figure::DComponents: return COL_D_COMPONENTS;
+  case Figure::Depth: return COL_DEPTH;
+  case Figure::ExistsNodes: return COL_EXISTS_NODES;
+  case Figure::ForallNodes: return COL_FORALL_NODES;
+  case Figure::Branches: return COL_BRANCHES;
+  case Figure::DeltaMax: return COL_DELTA_MAX;
+  case Figure::DeltaAvg: return COL_DELTA_AVG;
+  case Figure::TreeAlternations: return COL_TREE_ALTERNATIONS;
+  case Figure::Count: break;
+  }
+  return -1;
+}
+
+Chars charsOf(FigureForm form) {
+  return form == FigureForm::Digits ? Chars::Digits : form == FigureForm::Average ? Chars::Average : Chars::Integer;
+}
+
+template <std::size_t N> void addLayout(std::vector<Step> &steps, const SummaryPiece (&layout)[N]) {
+  for (const SummaryPiece &piece : layout)
+    steps.push_back(piece.text.empty() ? Step{StepKind::Figure, {}, charsOf(piece.form), columnOf(piece.figure)}
+                                       : Step{StepKind::Text, piece.text});
+}
+
+template <std::size_t N> std::vector<Element> elementsOf(const SummaryPiece (&layout)[N]) {
+  std::vector<Element> elements;
+  for (const SummaryPiece &piece : layout)
+    elements.push_back(piece.text.empty() ? Element{"", charsOf(piece.form), columnOf(piece.figure)}
+                                          : Element{piece.text});
+  return elements;
+}
+
+const std::vector<Step> &successSteps() {
+  static const std::vector<Step> steps = [] {
+    std::vector<Step> all;
+    addLayout(all, FORMULA_SUMMARY);
+    all.push_back({StepKind::FileMarks, {}});
+    addLayout(all, TREE_SUMMARY);
+    all.push_back({StepKind::AlternationsLine, {}});
+    all.push_back({StepKind::Text, TREE_SUMMARY_END});
+    all.push_back({StepKind::Text, OK_MARK_START});
+    all.push_back({StepKind::Figure, {}, Chars::Seconds, COL_SECONDS});
+    all.push_back({StepKind::Text, OK_MARK_END});
+    all.push_back({StepKind::Text, "\n"});
+    return all;
+  }();
+  return steps;
+}
 
 struct Body {
   bool valid = false;
@@ -248,145 +258,181 @@ bool isProperPrefixOf(std::string_view rest, std::string_view text) {
   return rest.size() < text.size() && text.substr(0, rest.size()) == rest;
 }
 
-// Reads the text after the end of a head. When cutShort, the text is the end
-// of a capture that stops before the run did, and may stop anywhere.
-Body readBody(std::string_view s, bool cutShort) {
-  Body body;
-  TableRow &row = body.row;
-  std::size_t p = 0;
-  bool complete = false;
-  std::size_t cut = 0;
+// Reads the text after the end of a head, in three steps: what a successful
+// item prints, as far as it goes; the child's own last words (nothing, a
+// parse error, an abnormal exit); the parent's mark. When cutShort, the text
+// is the end of a capture that stops before the run did, and may stop
+// anywhere.
+class BodyReader {
+public:
+  BodyReader(std::string_view s, bool cutShort) : s_(s), cutShort_(cutShort) {}
 
-  // The successful item, as far as it goes.
-  std::size_t step = 0;
-  for (; step < SUCCESS_STEPS; step++) {
-    const Step &st = SUCCESS[step];
-    if (st.column == MARKS_STEP) {
-      // Optional: only text that begins like a mark is taken for it.
-      bool stop = false;
-      for (const FileMark &mark : FILE_MARKS) {
-        std::size_t same = 0;
-        while (same < mark.text.size() && p + same < s.size() && s[p + same] == mark.text[same]) same++;
-        if (same == 0 || (same < mark.distinct && p + same < s.size())) continue;
-        std::size_t q = p;
-        TableRow marks;
-        Match m = matchElements(s, q, {{mark.text}, {"", Chars::Reason, mark.column}, {"]"}}, &marks);
-        if (m != Match::Full) {
-          cut = q; // a mark or an abnormal exit may begin where this mark stops
-          stop = true;
-          break;
-        }
-        row[static_cast<std::size_t>(mark.column)] = marks[static_cast<std::size_t>(mark.column)];
-        p = q;
-      }
-      if (stop) break;
-      continue;
-    }
-    if (st.column == ALTERNATIONS_STEP) {
-      if (s.substr(p, ALTERNATIONS_LINE.size()) == ALTERNATIONS_LINE) {
-        std::size_t q = p;
-        Match m = matchElements(s, q, {{ALTERNATIONS_LINE}, {"", Chars::Integer, COL_TREE_ALTERNATIONS}}, &row);
-        if (m != Match::Full) {
-          cut = q;
-          break;
-        }
-        p = q;
-      }
-      continue;
-    }
-    if (!st.text.empty()) {
-      std::size_t k = 0;
-      while (k < st.text.size() && p + k < s.size() && s[p + k] == st.text[k]) k++;
-      if (k < st.text.size()) {
-        cut = p + k;
-        // "[OK, " against "[CRASH]": the other text begins at the bracket.
-        if (k > 0 && st.text[k - 1] == '[') cut--;
-        break;
-      }
-      p += k;
-      continue;
-    }
-    std::size_t q = p;
-    while (q < s.size() && accepts(st.chars, s[q], q - p)) q++;
-    std::string_view figure = s.substr(p, q - p);
-    // Whole only when its line goes on; "clauses" has no line end of its
-    // own and is printed and flushed in one piece with the formula summary.
-    // Anything else after the figure's characters begins there, and the
-    // figure, which it may have cut, is not taken.
-    // (The optional steps have no text; what follows them begins "\n" too.)
-    const std::string_view after = SUCCESS[step + 1].text.empty() ? "\n" : SUCCESS[step + 1].text;
-    bool whole = q < s.size() && !figure.empty() && wellFormed(st.chars, figure) &&
-                 (st.column == COL_CLAUSES || s[q] == after[0]);
-    if (!whole) {
-      cut = q;
-      break;
-    }
-    row[static_cast<std::size_t>(st.column)] = std::string(figure);
-    p = q;
-  }
-  if (step == SUCCESS_STEPS) {
-    complete = true;
-    cut = p;
+  Body read() {
+    summary();
+    if (!childEnding() || !parentMark()) return body_;
+    if (!outcome_) outcome_ = complete_ ? "ok" : "incomplete";
+    body_.row[COL_OUTCOME] = outcome_;
+    body_.valid = true;
+    return body_;
   }
 
-  std::string_view rest = s.substr(cut);
-  const char *outcome = nullptr;
+private:
+  // The successful item as far as it goes: complete_, or where it stops (cut_).
+  void summary() {
+    const std::vector<Step> &steps = successSteps();
+    std::size_t p = 0;
+    for (std::size_t i = 0; i < steps.size(); i++) {
+      const Step &step = steps[i];
+      bool goesOn = true;
+      switch (step.kind) {
+      case StepKind::FileMarks: goesOn = fileMarks(p); break;
+      case StepKind::AlternationsLine: goesOn = alternationsLine(p); break;
+      case StepKind::Text: goesOn = text(p, step.text); break;
+      case StepKind::Figure: goesOn = figure(p, step, i + 1 < steps.size() ? &steps[i + 1] : nullptr); break;
+      }
+      if (!goesOn) return;
+    }
+    complete_ = true;
+    cut_ = p;
+  }
 
-  // What follows the child's own text: nothing, a parse error (right after
-  // the head), an abnormal exit; then possibly the parent's mark.
-  std::size_t q = cut;
-  bool childEnded = false;
-  // The child's own last words: complete, cut short at the end of the text,
-  // or not what they should be (false: the body cannot be read).
-  auto childEnding = [&](const auto &elements, const char *ended) {
-    Match m = matchElements(s, q, elements, &row);
-    if (m == Match::Fail) return false;
-    if (m == Match::Partial) {
-      if (!cutShort) return false;
-      outcome = "incomplete";
-      q = s.size();
-    } else {
-      outcome = ended;
-      childEnded = true;
+  // Optional: only text that begins like a mark is taken for it.
+  bool fileMarks(std::size_t &p) {
+    for (const FileMark &mark : FILE_MARKS) {
+      std::size_t same = 0;
+      while (same < mark.text.size() && p + same < s_.size() && s_[p + same] == mark.text[same]) same++;
+      if (same == 0 || (same < mark.distinct && p + same < s_.size())) continue;
+      std::size_t q = p;
+      TableRow marks;
+      Match m = matchElements(s_, q, {{mark.text}, {"", Chars::Reason, mark.column}, {MARK_END}}, &marks);
+      if (m != Match::Full) {
+        cut_ = q; // a mark or an abnormal exit may begin where this mark stops
+        return false;
+      }
+      row()[static_cast<std::size_t>(mark.column)] = marks[static_cast<std::size_t>(mark.column)];
+      p = q;
     }
     return true;
-  };
-  if (cut == 0 && rest.substr(0, PARSE_ERROR_MARK.size()) == PARSE_ERROR_MARK) {
-    if (!childEnding(PARSE_ERROR, "parse-error")) return body;
-  } else if (rest.substr(0, 2) == "[A") {
-    if (!childEnding(ABNORMAL_EXIT, "abnormal-exit")) return body;
-    // Out of memory (under -memout, or the machine's): its own outcome, so a
-    // table can sort on it; the text stays in detail.
-    if (childEnded && row[COL_DETAIL] == NO_MEMORY) outcome = "memout";
-  } else if (rest.empty()) {
-    if (complete)
-      outcome = "ok";
-    else if (cut == 0 || cutShort)
-      outcome = "incomplete";
-    else
-      return body;
-  } else {
-    childEnded = complete;
+  }
+
+  bool alternationsLine(std::size_t &p) {
+    static const std::vector<Element> line = elementsOf(ALTERNATIONS_LINE);
+    if (s_.substr(p, ALTERNATIONS_LINE[0].text.size()) != ALTERNATIONS_LINE[0].text) return true;
+    std::size_t q = p;
+    if (matchElements(s_, q, line, &row()) != Match::Full) {
+      cut_ = q;
+      return false;
+    }
+    p = q;
+    return true;
+  }
+
+  bool text(std::size_t &p, std::string_view text) {
+    std::size_t k = 0;
+    while (k < text.size() && p + k < s_.size() && s_[p + k] == text[k]) k++;
+    if (k < text.size()) {
+      cut_ = p + k;
+      // "[OK, " against "[CRASH]": the other text begins at the bracket.
+      if (k > 0 && text[k - 1] == '[') cut_--;
+      return false;
+    }
+    p += k;
+    return true;
+  }
+
+  // A figure is whole only when its line goes on: the text after it begins
+  // as the next step's text, or, before an optional step (whose texts begin
+  // with a line break of their own), anything follows: "clauses" has no line
+  // end and is printed and flushed in one piece with the formula summary.
+  // Anything else after the figure's characters begins there, and the
+  // figure, which it may have cut, is not taken.
+  bool figure(std::size_t &p, const Step &step, const Step *next) {
+    std::size_t q = p;
+    while (q < s_.size() && accepts(step.chars, s_[q], q - p)) q++;
+    std::string_view figure = s_.substr(p, q - p);
+    bool whole = q < s_.size() && !figure.empty() && wellFormed(step.chars, figure) &&
+                 (!next || next->kind != StepKind::Text || s_[q] == next->text[0]);
+    if (!whole) {
+      cut_ = q;
+      return false;
+    }
+    row()[static_cast<std::size_t>(step.column)] = std::string(figure);
+    p = q;
+    return true;
+  }
+
+  // What follows the child's own text: nothing, a parse error (right after
+  // the head), an abnormal exit. False when it is none of them.
+  bool childEnding() {
+    std::string_view rest = s_.substr(cut_);
+    q_ = cut_;
+    if (cut_ == 0 && rest.starts_with(PARSE_ERROR_START)) return lastWords(PARSE_ERROR, "parse-error");
+    if (rest.substr(0, 2) == ABNORMAL_EXIT_START.substr(0, 2)) {
+      if (!lastWords(ABNORMAL_EXIT, "abnormal-exit")) return false;
+      // Out of memory (under -memout, or the machine's): its own outcome, so
+      // a table can sort on it; the text stays in detail.
+      if (childEnded_ && row()[COL_DETAIL] == NO_MEMORY) outcome_ = "memout";
+      return true;
+    }
+    if (rest.empty()) {
+      if (complete_)
+        outcome_ = "ok";
+      else if (cut_ == 0 || cutShort_)
+        outcome_ = "incomplete";
+      else
+        return false;
+      return true;
+    }
+    childEnded_ = complete_;
+    return true;
+  }
+
+  // The child's own last words: complete, cut short at the end of the text,
+  // or not what they should be (false: the body cannot be read).
+  bool lastWords(const std::vector<Element> &elements, const char *ended) {
+    Match m = matchElements(s_, q_, elements, &row());
+    if (m == Match::Fail) return false;
+    if (m == Match::Partial) {
+      if (!cutShort_) return false;
+      outcome_ = "incomplete";
+      q_ = s_.size();
+    } else {
+      outcome_ = ended;
+      childEnded_ = true;
+    }
+    return true;
   }
 
   // The parent's mark, or (in a capture cut short) the beginning of one.
-  std::string_view tail = s.substr(q);
-  if (!tail.empty()) {
+  bool parentMark() {
+    std::string_view tail = s_.substr(q_);
+    if (tail.empty()) return true;
     if (tail == TIMEOUT_MARK || tail == CRASH_MARK) {
-      outcome = tail == TIMEOUT_MARK ? "timeout" : "crash";
-      body.mark = true;
-    } else if (cutShort && (isProperPrefixOf(tail, TIMEOUT_MARK) || isProperPrefixOf(tail, CRASH_MARK) ||
-                            (!childEnded && isProperPrefixOf(tail, PARSE_ERROR_MARK)))) {
-      outcome = "incomplete";
-    } else {
-      return body;
+      outcome_ = tail == TIMEOUT_MARK ? "timeout" : "crash";
+      body_.mark = true;
+      return true;
     }
+    if (cutShort_ && (isProperPrefixOf(tail, TIMEOUT_MARK) || isProperPrefixOf(tail, CRASH_MARK) ||
+                      (!childEnded_ && isProperPrefixOf(tail, PARSE_ERROR_START)))) {
+      outcome_ = "incomplete";
+      return true;
+    }
+    return false;
   }
-  if (!outcome) outcome = complete ? "ok" : "incomplete";
-  row[COL_OUTCOME] = outcome;
-  body.valid = true;
-  return body;
-}
+
+  TableRow &row() { return body_.row; }
+
+  std::string_view s_;
+  bool cutShort_;
+  Body body_;
+  bool complete_ = false;
+  std::size_t cut_ = 0; // where the successful item's text stops
+  std::size_t q_ = 0;   // where the child's last words end
+  bool childEnded_ = false;
+  const char *outcome_ = nullptr;
+};
+
+Body readBody(std::string_view s, bool cutShort) { return BodyReader(s, cutShort).read(); }
 
 // Whether t is the beginning of an item head and no more: "\n", maybe a
 // number, maybe the beginning of the title.
@@ -777,26 +823,6 @@ bool beginsRun(std::string_view text, std::size_t at) {
 } // namespace
 
 namespace {
-// A line Tarnu writes on standard error, from its start to its line break:
-// what a capture of both outputs (2>&1) holds besides the run.
-bool isDiagnostic(std::string_view line) {
-  constexpr std::string_view PREFIX = "tarnu: ";
-  if (!line.starts_with(PREFIX)) return false;
-  line.remove_prefix(PREFIX.size());
-  line.remove_suffix(1);
-  auto quoted = [&](std::string_view start, std::string_view end) {
-    return line.starts_with(start) && line.ends_with(end) && line.size() >= start.size() + end.size();
-  };
-  static constexpr std::string_view REASONS[] = {"No such file or directory", "Permission denied", IOUTILS_NOT_REGULAR,
-                                                 IOUTILS_NOT_DIRECTORY, IOUTILS_NOT_DIMACS_NAME};
-  for (std::string_view reason : REASONS)
-    if (line.ends_with(reason) && line.substr(0, line.size() - reason.size()).ends_with(": ")) return true;
-  return (line.find(" instances: ") != std::string_view::npos && line.ends_with(" unreadable directories")) ||
-         line.find(": cannot start a process: ") != std::string_view::npos || quoted("unknown option '", "'") ||
-         quoted("second path '", "'") || quoted("unexpected argument '", "'") ||
-         quoted("'", "' after the path is ignored");
-}
-
 // The text without the lines of standard error.
 std::string withoutDiagnostics(std::string_view text) {
   std::string kept;
@@ -805,7 +831,7 @@ std::string withoutDiagnostics(std::string_view text) {
     std::size_t end = text.find('\n', at);
     end = end == std::string_view::npos ? text.size() : end + 1;
     std::string_view line = text.substr(at, end - at);
-    if (!(line.ends_with('\n') && isDiagnostic(line))) kept.append(line);
+    if (!OutputTexts_isDiagnostic(line)) kept.append(line);
     at = end;
   }
   return kept;

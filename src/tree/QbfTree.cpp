@@ -14,6 +14,7 @@
 #include <new>
 #include <utility>
 
+#include "base/OutputTexts.h"
 #include "formula/QbFormula.h"
 #include "storage/AbnormalExit.h"
 
@@ -404,20 +405,24 @@ const char *QbfTree_getNumberOfDisjointSubformulas(QbfTree *t) {
 void QbfTree_printTarnuData(QbfTree *t, const int *alternations) {
   double elapsed = static_cast<double>(t->endTime - t->startTime) * 1000.0 / CLOCKS_PER_SEC;
   int growingTime = elapsed < static_cast<double>(INT_MAX) ? static_cast<int>(elapsed) : INT_MAX;
-  std::printf("\n--------TARNU-------\n");
-  std::printf("Growing time: %ims\n", growingTime);
-  std::printf("  Components: %i\n", t->numberOfDisconnectableComponents);
-  std::printf("D-Components: %s\n", QbfTree_getNumberOfDisjointSubformulas(t));
-  std::printf("       Depth: %i\n", t->depth);
-  std::printf("EXISTS nodes: %i\n", t->existentialNodes);
-  std::printf("FORALL nodes: %i\n", t->universalNodes);
-  std::printf("    Branches: %i\n", t->numBranches);
-  std::printf("   Delta MAX: %i\n", t->maxUniversalDepth);
+  FigureTexts figures;
+  auto set = [&](Figure figure, int value) { figures[static_cast<std::size_t>(figure)] = std::to_string(value); };
+  set(Figure::GrowingTime, growingTime);
+  set(Figure::Components, t->numberOfDisconnectableComponents);
+  figures[static_cast<std::size_t>(Figure::DComponents)] = QbfTree_getNumberOfDisjointSubformulas(t);
+  set(Figure::Depth, t->depth);
+  set(Figure::ExistsNodes, t->existentialNodes);
+  set(Figure::ForallNodes, t->universalNodes);
+  set(Figure::Branches, t->numBranches);
+  set(Figure::DeltaMax, t->maxUniversalDepth);
   // printf writes the NaN of 0/0 (no existential node) as "-nan" here.
-  if (std::isnan(t->averageUniversalDepth))
-    std::printf("   Delta AVG: nan\n");
-  else
-    std::printf("   Delta AVG: %.2f\n", t->averageUniversalDepth);
-  if (alternations) std::printf("Alternations: %i\n", *alternations);
-  std::printf("--------------------\n");
+  char average[32] = "nan";
+  if (!std::isnan(t->averageUniversalDepth)) std::snprintf(average, sizeof average, "%.2f", t->averageUniversalDepth);
+  figures[static_cast<std::size_t>(Figure::DeltaAvg)] = average;
+  OutputTexts_print(TREE_SUMMARY, figures);
+  if (alternations) {
+    set(Figure::TreeAlternations, *alternations);
+    OutputTexts_print(ALTERNATIONS_LINE, figures);
+  }
+  std::fwrite(TREE_SUMMARY_END.data(), 1, TREE_SUMMARY_END.size(), stdout);
 }
