@@ -84,11 +84,15 @@ bool readAll(std::FILE *in, std::string &text) {
   while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) text.append(chunk, n);
   return !std::ferror(in);
 }
-} // namespace
 
-int main(int argc, char **argv) {
+// The command line: the inputs, and how their runs are taken.
+struct Arguments {
   std::vector<const char *> names;
   long shards = 0; // 0: the runs are runs of their own
+};
+
+// The arguments, or the exit status of a command line that ends at once.
+int parseArguments(int argc, char **argv, Arguments &args) {
   for (int i = 1; i < argc; i++) {
     std::string_view arg = argv[i];
     if (arg == "-h" || arg == "--help") {
@@ -96,76 +100,94 @@ int main(int argc, char **argv) {
       return EXIT_ALL_READ;
     }
     if (long n = shardsOption(arg)) {
-      shards = n;
+      args.shards = n;
       continue;
     }
     if (arg.size() > 1 && arg[0] == '-') {
       printUsage(stderr);
       return EXIT_FAILURE_TO_RUN;
     }
-    names.push_back(argv[i]);
+    args.names.push_back(argv[i]);
   }
-  if (names.empty()) names.push_back("-");
+  if (args.names.empty()) args.names.push_back("-");
+  return -1;
+}
 
-  // Each input is read as it is; the runs are numbered across all of them.
+// The rows of every input, the runs numbered across them, and what could
+// not be read.
+struct Rows {
+  std::vector<TableRow> rows;
+  std::size_t runs = 0;
+  bool unreadable = false, noRun = false;
+};
+
+// Reads one input into the rows; false when it cannot be opened or read
+// (said on standard error).
+bool readInput(const char *name, const Arguments &args, Rows &all) {
+  bool fromStdin = std::string_view(name) == "-";
+  const char *what = fromStdin ? "standard input" : name;
+  std::FILE *in = fromStdin ? stdin : std::fopen(name, "rb");
+  if (!in) {
+    std::fprintf(stderr, "tarnu-table: cannot open %s: %s\n", name, std::strerror(errno));
+    return false;
+  }
+  std::string text;
+  bool ok = readAll(in, text);
+  int saved = errno;
+  if (!fromStdin) std::fclose(in);
+  if (!ok) {
+    std::fprintf(stderr, "tarnu-table: cannot read %s: %s\n", what, std::strerror(saved));
+    return false;
+  }
+  TarnuTable table = TarnuOutput_read(text, args.shards ? static_cast<int>(args.shards) : 1);
+  for (TableRow &row : table.rows) {
+    if (!args.shards) row[COL_RUN] = std::to_string(all.runs + std::stoul(row[COL_RUN]));
+    all.rows.push_back(std::move(row));
+  }
+  if (!table.runFound) {
+    std::fprintf(stderr, "tarnu-table: no Tarnu run in %s (it does not begin with the version banner)\n",
+                 args.names.size() > 1 ? what : "the input");
+    all.noRun = true;
+  }
+  for (const std::string &line : table.problems)
+    if (args.names.size() > 1)
+      std::fprintf(stderr, "tarnu-table: %s: %s\n", what, line.c_str());
+    else
+      std::fprintf(stderr, "tarnu-table: %s\n", line.c_str());
+  all.unreadable = all.unreadable || table.unreadable > 0 || table.cutShort;
+  all.runs += table.runs;
+  return true;
+}
+
+// The shares of one walk as one run (--shards).
+void joinShareRows(const Arguments &args, Rows &all) {
+  std::vector<std::string> problems;
+  if (all.runs != static_cast<std::size_t>(args.shards) && !all.noRun)
+    problems.push_back(std::to_string(all.runs) + (all.runs == 1 ? " run" : " runs") + " given for " +
+                       std::to_string(args.shards) + " shares of a walk");
+  joinShares(all.rows, problems);
+  for (const std::string &line : problems) std::fprintf(stderr, "tarnu-table: %s\n", line.c_str());
+  all.unreadable = all.unreadable || !problems.empty();
+}
+
+bool writeTable(const Rows &all) {
   std::string out;
   Csv_appendRecord(out, TABLE_COLUMN_NAMES);
-  bool unreadable = false, noRun = false;
-  std::size_t runs = 0;
-  std::vector<TableRow> shareRows; // with --shards: every share's rows, joined at the end
-  for (const char *name : names) {
-    bool fromStdin = std::string_view(name) == "-";
-    std::string text;
-    std::FILE *in = fromStdin ? stdin : std::fopen(name, "rb");
-    if (!in) {
-      std::fprintf(stderr, "tarnu-table: cannot open %s: %s\n", name, std::strerror(errno));
-      return EXIT_FAILURE_TO_RUN;
-    }
-    bool ok = readAll(in, text);
-    int saved = errno;
-    if (!fromStdin) std::fclose(in);
-    if (!ok) {
-      std::fprintf(stderr, "tarnu-table: cannot read %s: %s\n", fromStdin ? "standard input" : name,
-                   std::strerror(saved));
-      return EXIT_FAILURE_TO_RUN;
-    }
-    TarnuTable table = TarnuOutput_read(text, shards ? static_cast<int>(shards) : 1);
-    for (TableRow &row : table.rows) {
-      if (shards) {
-        shareRows.push_back(std::move(row));
-        continue;
-      }
-      row[COL_RUN] = std::to_string(runs + std::stoul(row[COL_RUN]));
-      Csv_appendRecord(out, row);
-    }
-    const char *what = fromStdin ? "standard input" : name;
-    if (!table.runFound) {
-      std::fprintf(stderr, "tarnu-table: no Tarnu run in %s (it does not begin with the version banner)\n",
-                   names.size() > 1 ? what : "the input");
-      noRun = true;
-    }
-    for (const std::string &line : table.problems)
-      if (names.size() > 1)
-        std::fprintf(stderr, "tarnu-table: %s: %s\n", what, line.c_str());
-      else
-        std::fprintf(stderr, "tarnu-table: %s\n", line.c_str());
-    unreadable = unreadable || table.unreadable > 0 || table.cutShort;
-    runs += table.runs;
-  }
-  if (shards) {
-    std::vector<std::string> problems;
-    if (runs != static_cast<std::size_t>(shards) && !noRun)
-      problems.push_back(std::to_string(runs) + (runs == 1 ? " run" : " runs") + " given for " +
-                         std::to_string(shards) + " shares of a walk");
-    joinShares(shareRows, problems);
-    for (const TableRow &row : shareRows) Csv_appendRecord(out, row);
-    for (const std::string &line : problems) std::fprintf(stderr, "tarnu-table: %s\n", line.c_str());
-    unreadable = unreadable || !problems.empty();
-  }
-  if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "tarnu-table: cannot write the table: %s\n", std::strerror(errno));
-    return EXIT_FAILURE_TO_RUN;
-  }
-  if (noRun) return EXIT_FAILURE_TO_RUN;
-  return unreadable ? EXIT_SOME_UNREADABLE : EXIT_ALL_READ;
+  for (const TableRow &row : all.rows) Csv_appendRecord(out, row);
+  if (std::fwrite(out.data(), 1, out.size(), stdout) == out.size() && std::fflush(stdout) == 0) return true;
+  std::fprintf(stderr, "tarnu-table: cannot write the table: %s\n", std::strerror(errno));
+  return false;
+}
+} // namespace
+
+int main(int argc, char **argv) {
+  Arguments args;
+  if (int stop = parseArguments(argc, argv, args); stop >= 0) return stop;
+  Rows all;
+  for (const char *name : args.names)
+    if (!readInput(name, args, all)) return EXIT_FAILURE_TO_RUN;
+  if (args.shards) joinShareRows(args, all);
+  if (!writeTable(all)) return EXIT_FAILURE_TO_RUN;
+  if (all.noRun) return EXIT_FAILURE_TO_RUN;
+  return all.unreadable ? EXIT_SOME_UNREADABLE : EXIT_ALL_READ;
 }
