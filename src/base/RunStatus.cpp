@@ -5,6 +5,8 @@
 #include "base/Statistics.h"
 
 namespace {
+// Process-wide by their nature: the mode is fixed before any child exists,
+// and each instance child has its own copy of the step and the outcome.
 int VEXT_mode = MODE_NONE;
 int VEXT_status = 0;
 int VEXT_outcome = OUTCOME_UNDECIDED;

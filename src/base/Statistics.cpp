@@ -8,12 +8,18 @@
 #include "base/RunStatus.h"
 
 namespace {
-int timesStepIsExecuted[STATUS_STEPS];
-double timeSpentInStep[STATUS_STEPS];
-double peakMemoryUsageForStep[STATUS_STEPS];
-unsigned long stepEnteringTime = 0;
-unsigned long initStartTime = 0;
-double initMemoryAvailable = 0.0;
+// The figures of the instance the process runs, one record for the process:
+// the run status that indexes them is process-wide, and a fresh instance
+// child starts them anew.
+struct StepFigures {
+  int timesStepIsExecuted[STATUS_STEPS] = {};
+  double timeSpentInStep[STATUS_STEPS] = {};
+  double peakMemoryUsageForStep[STATUS_STEPS] = {};
+  unsigned long stepEnteringTime = 0;
+  unsigned long initStartTime = 0;
+  double initMemoryAvailable = 0.0;
+};
+StepFigures figures;
 
 bool validStep(int step) { return step >= 0 && step < STATUS_STEPS; }
 
@@ -21,27 +27,23 @@ unsigned long processorClock() { return static_cast<unsigned long>(std::clock())
 } // namespace
 
 void Statistics_init() {
-  for (int i = 0; i < STATUS_STEPS; i++) {
-    timesStepIsExecuted[i] = 0;
-    timeSpentInStep[i] = 0.0;
-    peakMemoryUsageForStep[i] = 0.0;
-  }
-  initStartTime = processorClock();
+  figures = StepFigures{};
+  figures.initStartTime = processorClock();
   double freeMemory = Memory_getFreeMemory();
-  initMemoryAvailable = freeMemory + Memory_getUsedMemory();
+  figures.initMemoryAvailable = freeMemory + Memory_getUsedMemory();
 }
 
 void Statistics_enteringStep() {
   int step = VEXT_getStatus();
-  if (validStep(step)) timesStepIsExecuted[step]++;
-  stepEnteringTime = processorClock();
+  if (validStep(step)) figures.timesStepIsExecuted[step]++;
+  figures.stepEnteringTime = processorClock();
 }
 
 void Statistics_exitingStep() {
   int step = VEXT_getStatus();
   double used = Memory_getUsedMemory();
-  double seconds = static_cast<double>(processorClock() - stepEnteringTime) / CLOCKS_PER_SEC;
+  double seconds = static_cast<double>(processorClock() - figures.stepEnteringTime) / CLOCKS_PER_SEC;
   if (!validStep(step)) return;
-  if (!(peakMemoryUsageForStep[step] > used)) peakMemoryUsageForStep[step] = used;
-  timeSpentInStep[step] += seconds;
+  if (!(figures.peakMemoryUsageForStep[step] > used)) figures.peakMemoryUsageForStep[step] = used;
+  figures.timeSpentInStep[step] += seconds;
 }

@@ -10,6 +10,7 @@
 #include "formula/QbFormula.h"
 
 #include <algorithm>
+#include <cassert>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -55,7 +56,9 @@ void countNewCode(QbFormula *f) {
 }
 
 void attachAt(QbFormula *f, QbfClause *c, int var) {
+  assert(QbfClause_getDeepestVarCode(c) == var && "a clause hangs at its deepest variable");
   QbfClause *&head = f->clausesAtQuantifier[static_cast<std::size_t>(var)];
+  assert((!head || !head->previous()) && "the head of a list has no predecessor");
   c->setPrevious(nullptr);
   c->setNext(head);
   if (head) head->setPrevious(c);
@@ -64,6 +67,9 @@ void attachAt(QbFormula *f, QbfClause *c, int var) {
 
 void detachFrom(QbFormula *f, QbfClause *c, int var) {
   QbfClause *previous = c->previous(), *next = c->next();
+  assert((previous ? previous->next() == c : f->clausesAtQuantifier[static_cast<std::size_t>(var)] == c) &&
+         "the clause is in the list of its variable");
+  assert((!next || next->previous() == c) && "the links of a list agree");
   if (previous)
     previous->setNext(next);
   else
@@ -367,6 +373,9 @@ private:
     while (at < stop) {
       auto *c = reinterpret_cast<QbfClause *>(f_->store + at);
       at += QbfClause_bytes(static_cast<std::size_t>(c->size));
+      assert(QbfClause_getDeepestVarCode(c) == static_cast<int>(code) && "a group holds the clauses of its variable");
+      // As insertion at the head in creation order would leave them.
+      assert((!previous || previous->rank > c->rank) && "a list holds its clauses the latest first");
       c->setPrevious(previous);
       c->setNext(nullptr);
       if (previous)

@@ -4,6 +4,7 @@
 #include "formula/QbfClause.h"
 
 #include <algorithm>
+#include <cassert>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -56,7 +57,10 @@ QbfClause *QbfClause_new(void *at, int n, const int *lits, unsigned rank) {
   c->nextDistance = 0;
   c->previousDistance = 0;
   int *to = c->literals();
-  for (int i = 0; i < n; i++) to[i] = lits[i];
+  for (int i = 0; i < n; i++) {
+    assert((i == 0 || varOfLit(lits[i - 1]) < varOfLit(lits[i])) && "literals by ascending variable, each once");
+    to[i] = lits[i];
+  }
   return c;
 }
 

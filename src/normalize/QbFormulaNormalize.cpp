@@ -208,6 +208,7 @@ void QbFormulaNormalize_deindexClause(QbFormula *f, QbfClause *c) {
 
 void QbFormulaNormalize_deindexLitInClause(QbFormula *f, int lit) {
   if (!f->hasIndexes) return;
+  assert(f->occurrenceCount[literalIndex(lit)] > 0 && "a literal leaves a clause that holds it");
   if (--f->occurrenceCount[literalIndex(lit)] > 0) return;
   if (f->occurrenceCount[literalIndex(-lit)] > 0)
     listPure(f, -lit);

@@ -30,6 +30,7 @@
 #include "storage/AbnormalExit.h"
 #include "storage/CheckedArray.h"
 
+// Process-wide: an instance child's restarts grow it for the rest of its life.
 int LINE_BUFSIZE = INITIAL_LINE_BUFSIZE;
 
 namespace {

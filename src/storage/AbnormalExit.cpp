@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 
 namespace {
+// The process's exit path has no object to belong to.
 AbnormalExitHook hook = nullptr;
 
 // operator new has no site of its own: its failures are reported as the

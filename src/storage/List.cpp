@@ -11,13 +11,15 @@
 
 #include "storage/AbnormalExit.h"
 
+// The process's one pool, which every list of the instance draws from.
 ListElem *freeElemPool = nullptr;
 
 namespace {
 constexpr int SITE_NEW_ELEM = 31;
 constexpr int CHUNK_ELEMS = 1024;
 
-// Chunks obtained so far, linked so that the pool can be released as a whole.
+// Chunks obtained so far, linked so that the pool can be released as a whole
+// (part of the pool's state).
 struct Chunk {
   Chunk *next;
   ListElem elems[CHUNK_ELEMS];
@@ -38,6 +40,7 @@ ListElem *newElem(ListElem **list) {
   if (!freeElemPool) refillPool();
   ListElem *elem = freeElemPool;
   freeElemPool = elem->next;
+  assert((!*list || !(*list)->prev) && "the head of a list has no predecessor");
   if (*list) (*list)->prev = elem;
   elem->next = *list;
   elem->prev = nullptr;

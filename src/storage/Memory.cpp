@@ -3,15 +3,17 @@
 
 #include "storage/Memory.h"
 
+#include <cassert>
 #include <cstdlib>
 
 #include "storage/AbnormalExit.h"
 
+// The process's one arena, as the table's callers share it.
 MemorySlot memory[MEMORY_SLOTS];
 
 namespace {
 // One past the highest slot ever claimed since the last flush: slots above it
-// are untouched, so flushing stops there.
+// are untouched, so flushing stops there. (Part of the table's state.)
 int slotsClaimed = 0;
 
 constexpr int SITE_REUSE_BLOCK = 58;
@@ -71,6 +73,7 @@ void *Memory_allocBuffer(int *slotIndex, int *fresh, int size) {
 }
 
 void Memory_release(int slotIndex) {
+  assert((slotIndex < 0 || slotIndex >= MEMORY_SLOTS || memory[slotIndex].inUse) && "a block is given back once");
   if (slotIndex >= 0 && slotIndex < MEMORY_SLOTS) memory[slotIndex].inUse = 0;
 }
 

@@ -5,6 +5,7 @@
 #include "formula/QbFormula.h"
 #include "tree/QbfTree.h"
 
+// Process-wide: node codes are unique within the process, which runs one instance.
 int nodeCode = 0;
 
 void QbfTreeNode_init(QbfTreeNode *node, QbfTree *tree, char quantifier, int variable, bool takeCode) {
