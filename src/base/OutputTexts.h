@@ -121,6 +121,65 @@ template <std::size_t N> void OutputTexts_print(const SummaryPiece (&layout)[N],
   OutputTexts_printPieces(layout, layout + N, figures);
 }
 
+// The features block of -features, after the formula summary: the line
+// "------FEATURES------", one line "NAME: VALUE" per feature in this order
+// (ASlib's), then "Feature time: Nms" with no line end. The first
+// FEATURE_COUNTS features are counts, written as integers; the others are
+// written as the shortest decimal that reads back as the same double.
+inline constexpr std::string_view FEATURES_START = "\n------FEATURES------\n";
+inline constexpr std::array<std::string_view, 46> FEATURE_NAMES = {
+    "EXIST_VARS",
+    "FORALL_VARS",
+    "TOTAL_VARS",
+    "CLAUSES",
+    "LITERALS",
+    "EXIST_SET",
+    "FORALL_SET",
+    "TOTAL_SET",
+    "UNARY_CLAUSES",
+    "BINARY_CLAUSES",
+    "TERNARY_MORE_CLAUSES",
+    "POS_HORN",
+    "NEG_HORN",
+    "EXIST_LIT_PER_CLAUSE",
+    "FORALL_LIT_PER_CLAUSE",
+    "EXIST_VARS_PER_SET",
+    "FORALL_POS_LITS_PER_CLAUSE",
+    "FORALL_NEG_LITS_PER_CLAUSE",
+    "OCCS_POS_NO_PER_VAR",
+    "OCCS_FORALL_NO_PER_VAR",
+    "OCCS_FORALL_POS_NO_PER_VAR",
+    "W_OCCS_POS_NO_PER_VAR",
+    "W_OCCS_FORALL_NO_PER_VAR",
+    "W_OCCS_FORALL_POS_NO_PER_VAR",
+    "W_PRODUCTS",
+    "LITN_LIT",
+    "LITEP_LIT",
+    "LITEN_LITE",
+    "LITEN_LITN",
+    "LITFN_LIT",
+    "LITFP_LITFN",
+    "OCCP_OCCN",
+    "OCCE_OCC",
+    "OCCEN_OCC",
+    "OCCFP_OCCF",
+    "OCCEN_OCCE",
+    "OCCEN_OCCN",
+    "OCCFP_OCCFN",
+    "TERMORE_CLAUSE",
+    "NEG_HORN_CLAUSE",
+    "WOCCN_WOCC",
+    "WOCCEP_WOCC",
+    "WOCCFN_WOCC",
+    "WOCCEP_WOCCE",
+    "WOCCEP_WOCCP",
+    "WOCCFN_WOCCN",
+};
+inline constexpr std::size_t FEATURE_COUNTS = 13;
+inline constexpr std::string_view FEATURE_SEPARATOR = ": ";
+inline constexpr std::string_view FEATURE_TIME_START = "Feature time: ";
+inline constexpr std::string_view FEATURE_TIME_END = "ms";
+
 // ---- Marks ----
 
 // "[OK, 1.2s]": the processor time of a completed instance, then a line break.
@@ -138,7 +197,11 @@ inline constexpr std::string_view QDIMACS_NOT_WRITTEN = "[QDIMACS FILE NOT WRITT
 inline constexpr std::string_view QCIR_NOT_WRITTEN = "[QCIR FILE NOT WRITTEN: ";
 inline constexpr std::string_view MARK_END = "]";
 // The abnormal exit's message is the storage layer's (ABNORMAL_EXIT_START
-// and the rest, in storage/AbnormalExit.h).
+// and the rest, in storage/AbnormalExit.h). Its texts besides the lack of
+// memory (ERR_NO_MEMORY there): an empty clause reached by a universal pure
+// literal, or by forall reduction.
+inline constexpr const char *ERR_UNSAT_PLE = "UNSAT_FOR_QBF_UNIVERSAL_PURE_LITERAL_ELIMINATION";
+inline constexpr const char *ERR_UNSAT_FAR = "UNSAT_FOR_QBF_FORALL_REDUCTION";
 
 // ---- Standard error ----
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "base/OutputTexts.h"
 #include "base/RunStatus.h"
 #include "formula/QbFormula.h"
 #include "storage/AbnormalExit.h"
@@ -15,8 +16,6 @@
 
 namespace {
 constexpr const char *MODULE = "QbFormulaNormalize";
-constexpr const char *ERR_UNSAT_PLE = "UNSAT_FOR_QBF_UNIVERSAL_PURE_LITERAL_ELIMINATION";
-constexpr const char *ERR_UNSAT_FAR = "UNSAT_FOR_QBF_FORALL_REDUCTION";
 constexpr int SITE_UNSAT_PLE = 236;
 constexpr int SITE_UNSAT_FAR = 298;
 constexpr int SITE_INDEXES = 57;

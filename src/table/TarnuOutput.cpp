@@ -33,37 +33,44 @@
 #include "table/TarnuOutput.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <optional>
 #include <unordered_map>
 
 #include "base/OutputTexts.h"
 
-const std::array<const char *, TABLE_COLUMNS> TABLE_COLUMN_NAMES = {"run",
-                                                                    "number",
-                                                                    "path",
-                                                                    "variables",
-                                                                    "forall",
-                                                                    "exists",
-                                                                    "alternations",
-                                                                    "clauses",
-                                                                    "growing_time_ms",
-                                                                    "components",
-                                                                    "d_components",
-                                                                    "depth",
-                                                                    "exists_nodes",
-                                                                    "forall_nodes",
-                                                                    "branches",
-                                                                    "delta_max",
-                                                                    "delta_avg",
-                                                                    "tree_alternations",
-                                                                    "outcome",
-                                                                    "detail",
-                                                                    "error_line",
-                                                                    "error_module",
-                                                                    "dot_not_written",
-                                                                    "qdimacs_not_written",
-                                                                    "qcir_not_written",
-                                                                    "seconds"};
+const std::array<const char *, TABLE_COLUMNS> TABLE_COLUMN_NAMES = [] {
+  std::array<const char *, TABLE_COLUMNS> names = {"run",
+                                                   "number",
+                                                   "path",
+                                                   "variables",
+                                                   "forall",
+                                                   "exists",
+                                                   "alternations",
+                                                   "clauses",
+                                                   "growing_time_ms",
+                                                   "components",
+                                                   "d_components",
+                                                   "depth",
+                                                   "exists_nodes",
+                                                   "forall_nodes",
+                                                   "branches",
+                                                   "delta_max",
+                                                   "delta_avg",
+                                                   "tree_alternations",
+                                                   "outcome",
+                                                   "detail",
+                                                   "error_line",
+                                                   "error_module",
+                                                   "dot_not_written",
+                                                   "qdimacs_not_written",
+                                                   "qcir_not_written",
+                                                   "seconds"};
+  for (std::size_t i = 0; i < FEATURE_NAMES.size(); i++) names[COL_FEATURES + i] = FEATURE_NAMES[i].data();
+  names[COL_FEATURE_TIME_MS] = "feature_time_ms";
+  return names;
+}();
 
 namespace {
 // The texts of Tarnu's output (base/OutputTexts.h) that the reader looks for.
@@ -95,7 +102,7 @@ constexpr long long MAX_MISSING = 100000;
 
 // ---- Small pattern matcher for the fixed texts of an item ----
 
-enum class Chars { Digits, Integer, Reason, Quoted, Average, Seconds };
+enum class Chars { Digits, Integer, Reason, Quoted, Average, Seconds, Real };
 
 bool accepts(Chars chars, char c, std::size_t index) {
   switch (chars) {
@@ -107,6 +114,7 @@ bool accepts(Chars chars, char c, std::size_t index) {
     return (c >= '0' && c <= '9') || c == '.' || c == 'n' || c == 'a' || c == 'i' || c == 'f' ||
            (c == '-' && index == 0);
   case Chars::Seconds: return (c >= '0' && c <= '9') || c == '.';
+  case Chars::Real: return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == '-' || c == '+';
   }
   return false;
 }
@@ -131,6 +139,11 @@ bool wellFormed(Chars chars, std::string_view t) {
     return u == "nan" || u == "inf" || decimal(u);
   }
   case Chars::Seconds: return decimal(t);
+  case Chars::Real: { // a finite double, all of the text
+    double value = 0;
+    auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value);
+    return error == std::errc() && end == t.data() + t.size() && std::isfinite(value);
+  }
   }
   return false;
 }
@@ -183,7 +196,7 @@ const std::vector<Element> PARSE_ERROR = {{PARSE_ERROR_START}, {"", Chars::Reaso
 // The text of a successful item, step by step: the formula summary, the
 // marks of the files not written (optional), the tree summary with its
 // alternations line (optional), and the mark "[OK, ...]".
-enum class StepKind { Text, Figure, FileMarks, AlternationsLine };
+enum class StepKind { Text, Figure, Features, FileMarks, AlternationsLine };
 struct Step {
   StepKind kind;
   std::string_view text; // of a Text step
@@ -235,6 +248,7 @@ const std::vector<Step> &successSteps() {
   static const std::vector<Step> steps = [] {
     std::vector<Step> all;
     addLayout(all, FORMULA_SUMMARY);
+    all.push_back({StepKind::Features, {}});
     all.push_back({StepKind::FileMarks, {}});
     addLayout(all, TREE_SUMMARY);
     all.push_back({StepKind::AlternationsLine, {}});
@@ -285,6 +299,7 @@ private:
       const Step &step = steps[i];
       bool goesOn = true;
       switch (step.kind) {
+      case StepKind::Features: goesOn = features(p); break;
       case StepKind::FileMarks: goesOn = fileMarks(p); break;
       case StepKind::AlternationsLine: goesOn = alternationsLine(p); break;
       case StepKind::Text: goesOn = text(p, step.text); break;
@@ -294,6 +309,38 @@ private:
     }
     complete_ = true;
     cut_ = p;
+  }
+
+  // Optional: the block of -features, whole (it is printed in one piece), or
+  // none of its values. Text that begins only as the tree summary's rule
+  // does too (they share their first characters) is no block.
+  bool features(std::size_t &p) {
+    static const std::vector<Element> block = [] {
+      std::vector<Element> elements = {{FEATURES_START}};
+      for (std::size_t i = 0; i < FEATURE_NAMES.size(); i++) {
+        elements.push_back({FEATURE_NAMES[i]});
+        elements.push_back({FEATURE_SEPARATOR});
+        elements.push_back({"", i < FEATURE_COUNTS ? Chars::Integer : Chars::Real, static_cast<int>(COL_FEATURES + i)});
+        elements.push_back({"\n"});
+      }
+      elements.push_back({FEATURE_TIME_START});
+      elements.push_back({"", Chars::Integer, COL_FEATURE_TIME_MS});
+      elements.push_back({FEATURE_TIME_END});
+      return elements;
+    }();
+    const std::string_view rule = TREE_SUMMARY[0].text;
+    const std::size_t shared =
+        static_cast<std::size_t>(std::mismatch(rule.begin(), rule.end(), FEATURES_START.begin()).first - rule.begin());
+    std::size_t same = 0;
+    while (same < FEATURES_START.size() && p + same < s_.size() && s_[p + same] == FEATURES_START[same]) same++;
+    if (same <= shared) return true;
+    std::size_t q = p;
+    if (matchElements(s_, q, block, &row()) != Match::Full) {
+      cut_ = q;
+      return false;
+    }
+    p = q;
+    return true;
   }
 
   // Optional: only text that begins like a mark is taken for it.
@@ -868,4 +915,9 @@ TarnuTable readRuns(std::string_view text, int shards) {
 }
 } // namespace
 
-TarnuTable TarnuOutput_read(std::string_view text, int shards) { return readRuns(withoutDiagnostics(text), shards); }
+TarnuTable TarnuOutput_read(std::string_view text, int shards) {
+  TarnuTable table = readRuns(withoutDiagnostics(text), shards);
+  table.features = std::any_of(table.rows.begin(), table.rows.end(),
+                               [](const TableRow &row) { return !row[COL_FEATURE_TIME_MS].empty(); });
+  return table;
+}

@@ -38,10 +38,16 @@ enum TableColumn {
   COL_QDIMACS_NOT_WRITTEN,
   COL_QCIR_NOT_WRITTEN,
   COL_SECONDS,
+  // With -features: the 46 features, in ASlib's order, and their time.
+  COL_FEATURES,
+  COL_FEATURE_TIME_MS = COL_FEATURES + 46,
   TABLE_COLUMNS
 };
+// The columns of a table whose runs have no features.
+constexpr int BASE_COLUMNS = COL_SECONDS + 1;
 
-// The header row: stable column names, in the order of TableColumn.
+// The header row: stable column names, in the order of TableColumn (the
+// features named as in ASlib).
 extern const std::array<const char *, TABLE_COLUMNS> TABLE_COLUMN_NAMES;
 
 // One instance. Every field holds text exactly as Tarnu printed it; a field
@@ -51,6 +57,7 @@ using TableRow = std::array<std::string, TABLE_COLUMNS>;
 struct TarnuTable {
   bool runFound = false;             // a version banner was found
   bool cutShort = false;             // the text stops before a run's closing line break
+  bool features = false;             // an item shows the features block (-features)
   std::size_t runs = 0;              // runs read
   std::size_t unreadable = 0;        // rows whose outcome is "unreadable"
   std::vector<TableRow> rows;        // run by run, one per instance number from 1

@@ -2,16 +2,20 @@
 // row per instance. Reads the file named on the command line, or standard
 // input; writes the table on standard output and the items it could not read
 // on standard error. With --shards=N the runs read are the N shares of one
-// walk (-shard=K/N), joined into the table of one run.
+// walk (-shard=K/N), joined into the table of one run; with --aslib=DIR the
+// rows of runs made with -features become the feature files of an ASlib
+// scenario in DIR instead of the table.
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "table/Aslib.h"
 #include "table/Csv.h"
 #include "table/TarnuOutput.h"
 
@@ -22,7 +26,7 @@ constexpr int EXIT_FAILURE_TO_RUN = 2;
 constexpr long MAX_SHARDS = 100000; // as tarnu's -shard takes them
 
 void printUsage(std::FILE *to) {
-  std::fputs("Usage: tarnu-table [--shards=N] [FILE...]\n"
+  std::fputs("Usage: tarnu-table [--shards=N] [--aslib=DIR [--ids=path]] [FILE...]\n"
              "Reads the console output of Tarnu runs from the FILEs, one after the other\n"
              "(each holding one run or several), or from standard input when there is no\n"
              "FILE or FILE is \"-\", and writes one CSV row per instance on standard output.\n"
@@ -32,6 +36,11 @@ void printUsage(std::FILE *to) {
              "--shards=N: the runs are the N shares of one walk (tarnu -shard=K/N), in any\n"
              "order; they are joined into the rows of one run, ordered by number. A number\n"
              "that no share holds, or that two hold, is reported.\n"
+             "--aslib=DIR: from runs made with tarnu -features, write the feature part of an\n"
+             "ASlib scenario into DIR (feature_values.arff, feature_runstatus.arff,\n"
+             "feature_costs.arff, description.txt) instead of the table. Instances are\n"
+             "named by their file name without .qdimacs/.qcnf and compression suffixes;\n"
+             "two of one name are an error, unless --ids=path names them by their paths.\n"
              "Exit status: 0 every item read, 1 some item unreadable or a run cut short,\n"
              "2 no Tarnu run in an input or an error.\n",
              to);
@@ -88,7 +97,9 @@ bool readAll(std::FILE *in, std::string &text) {
 // The command line: the inputs, and how their runs are taken.
 struct Arguments {
   std::vector<const char *> names;
-  long shards = 0; // 0: the runs are runs of their own
+  long shards = 0;   // 0: the runs are runs of their own
+  std::string aslib; // the scenario's folder, or empty for the table
+  AslibIds ids = AslibIds::FileName;
 };
 
 // The arguments, or the exit status of a command line that ends at once.
@@ -101,6 +112,14 @@ int parseArguments(int argc, char **argv, Arguments &args) {
     }
     if (long n = shardsOption(arg)) {
       args.shards = n;
+      continue;
+    }
+    if (arg.starts_with("--aslib=") && arg.size() > 8) {
+      args.aslib = arg.substr(8);
+      continue;
+    }
+    if (arg == "--ids=path") {
+      args.ids = AslibIds::Path;
       continue;
     }
     if (arg.size() > 1 && arg[0] == '-') {
@@ -119,6 +138,7 @@ struct Rows {
   std::vector<TableRow> rows;
   std::size_t runs = 0;
   bool unreadable = false, noRun = false;
+  bool features = false; // some run has the features block: their columns too
 };
 
 // Reads one input into the rows; false when it cannot be opened or read
@@ -155,6 +175,7 @@ bool readInput(const char *name, const Arguments &args, Rows &all) {
     else
       std::fprintf(stderr, "tarnu-table: %s\n", line.c_str());
   all.unreadable = all.unreadable || table.unreadable > 0 || table.cutShort;
+  all.features = all.features || table.features;
   all.runs += table.runs;
   return true;
 }
@@ -171,9 +192,10 @@ void joinShareRows(const Arguments &args, Rows &all) {
 }
 
 bool writeTable(const Rows &all) {
+  const std::size_t columns = all.features ? TABLE_COLUMNS : BASE_COLUMNS;
   std::string out;
-  Csv_appendRecord(out, TABLE_COLUMN_NAMES);
-  for (const TableRow &row : all.rows) Csv_appendRecord(out, row);
+  Csv_appendRecord(out, std::span(TABLE_COLUMN_NAMES.data(), columns));
+  for (const TableRow &row : all.rows) Csv_appendRecord(out, std::span(row.data(), columns));
   if (std::fwrite(out.data(), 1, out.size(), stdout) == out.size() && std::fflush(stdout) == 0) return true;
   std::fprintf(stderr, "tarnu-table: cannot write the table: %s\n", std::strerror(errno));
   return false;
@@ -187,7 +209,11 @@ int main(int argc, char **argv) {
   for (const char *name : args.names)
     if (!readInput(name, args, all)) return EXIT_FAILURE_TO_RUN;
   if (args.shards) joinShareRows(args, all);
-  if (!writeTable(all)) return EXIT_FAILURE_TO_RUN;
+  if (!args.aslib.empty()) {
+    if (Aslib_write(args.aslib, all.rows, args.ids) != 0) return EXIT_FAILURE_TO_RUN;
+  } else if (!writeTable(all)) {
+    return EXIT_FAILURE_TO_RUN;
+  }
   if (all.noRun) return EXIT_FAILURE_TO_RUN;
   return all.unreadable ? EXIT_SOME_UNREADABLE : EXIT_ALL_READ;
 }
