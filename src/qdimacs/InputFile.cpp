@@ -7,6 +7,7 @@
 #include "qdimacs/InputFile.h"
 
 #include <bzlib.h>
+#include <cassert>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
@@ -19,6 +20,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
@@ -53,9 +55,9 @@ constexpr unsigned char BZIP2_MAGIC[] = {0x42, 0x5a, 0x68}; // "BZh", then the b
 constexpr unsigned char ZSTD_MAGIC[] = {0x28, 0xb5, 0x2f, 0xfd};
 constexpr unsigned char ZSTD_SKIPPABLE_MAGIC[] = {0x50, 0x2a, 0x4d, 0x18}; // low 4 bits of the first byte free
 
-// Indexed by InputFile::Format.
+// Indexed by the decoder's Format.
 constexpr const char *FORMAT_NAMES[] = {"plain", "gzip", "xz", "lzma", "bzip2", "zstd"};
-// Indexed by InputFile::Format, then InputFile::Fault.
+// Indexed by the decoder's Format, then its Fault (the faults a reason is given for).
 constexpr const char *REASONS[][4] = {
     {nullptr, nullptr, nullptr, nullptr},
     {"gzip: compressed data is corrupt", "gzip: unexpected end of file", "gzip: trailing garbage",
@@ -85,10 +87,9 @@ bool endsWith(const char *text, const char *suffix) {
   return length >= suffixLength && std::memcmp(text + length - suffixLength, suffix, suffixLength) == 0;
 }
 } // namespace
-
 // The library state of the one format the file has; all bits zero is the
 // initial state of each (LZMA_STREAM_INIT included).
-struct InputFile::Codec {
+struct Codec {
   z_stream gzip;
   bool gzipOpen;
   lzma_stream lzma; // xz and lzma
@@ -97,24 +98,280 @@ struct InputFile::Codec {
   ZSTD_DStream *zstd;
 };
 
-// The blocks between the thread that decodes and the caller. Block i of the
-// text is in blocks[i % AHEAD_BLOCKS] from when made passes i until taken
-// does; the decoder's state belongs to the thread until it made its last
-// block.
-struct InputFile::Ahead {
-  std::mutex lock;
-  std::condition_variable filled, emptied;
-  char *blocks[AHEAD_BLOCKS] = {};
-  std::size_t lengths[AHEAD_BLOCKS] = {};
-  std::size_t made = 0;   // blocks the thread filled
-  std::size_t taken = 0;  // blocks the caller is done with
-  bool last = false;      // the thread filled its last block: the text ended or failed
-  bool stop = false;      // the caller wants the thread gone
-  std::size_t offset = 0; // the caller's place in block taken (the caller's only)
-  pthread_t thread{};
+// The file and its decoder. One thread at a time works on it: the caller,
+// or the thread decoding ahead between the two hand-overs (asserted where
+// assertions are on).
+class InputFile::Decoder {
+public:
+  enum class Format { Plain, Gzip, Xz, Lzma, Bzip2, Zstd };
+  // Where the text stands: between members (the start of the file too),
+  // inside one, ended, or failed for good.
+  enum class State { BetweenMembers, InMember, Ended, Failed };
+  enum class Fault { Corrupt, Truncated, Garbage, Memory, Read, Abandoned };
+
+  Decoder(int fd, const char *path, const InputLimits &limits);
+  ~Decoder();
+  Decoder(const Decoder &) = delete;
+  Decoder &operator=(const Decoder &) = delete;
+
+  // The text, as InputFile::read gives it.
+  long read(char *buffer, std::size_t n);
+  // Decodes until the buffer is full, the text ends or fails, or (within a
+  // member only: the thread decoding ahead) the first member after the
+  // file's first ends; the next member's decoder, which takes memory, is the
+  // caller's to start.
+  std::size_t decode(char *buffer, std::size_t n, bool withinMember);
+
+  State state() const { return state_; }
+  bool outOfMemory() const { return state_ == State::Failed && fault_ == Fault::Memory; }
+  const char *decodeError() const;
+  int readErrno() const { return readErrno_; }
+  bool abandoned() const { return state_ == State::Failed && fault_ == Fault::Abandoned; }
+  Format format() const { return format_; }
+  std::size_t fileSize() const { return fileSize_; }
+  int site() const; // of the format's decoder, for the abnormal exit
+
+  // The hand-overs between the threads: the one that holds the decoder
+  // gives it up, the other takes it.
+  void handOver() {
+    assertHeld();
+#ifndef NDEBUG
+    holder_ = std::thread::id();
+#endif
+  }
+  void takeOver() {
+#ifndef NDEBUG
+    assert(holder_ == std::thread::id() && "a decoder is taken over only once given up");
+    holder_ = std::this_thread::get_id();
+#endif
+  }
+  void assertHeld() const {
+#ifndef NDEBUG
+    assert(holder_ == std::this_thread::get_id() && "the decoder is used by the thread that holds it");
+#endif
+  }
+
+private:
+  // What follows a complete member (or the start of the file).
+  enum class Next { Member, End, Garbage, Truncated, Failed };
+  // Outcome of one library call.
+  enum class Step { Going, MemberEnd, Corrupt, Failed };
+
+  static bool agreesWithMagic(Format format, const unsigned char *bytes, std::size_t have);
+  static std::size_t magicLength(Format format);
+
+  std::size_t readPlain(char *buffer, std::size_t n);
+  Step step(char *buffer, std::size_t n, std::size_t &produced);
+  Step stepGzip(char *buffer, std::size_t n, std::size_t &produced);
+  Step stepLzma(char *buffer, std::size_t n, std::size_t &produced);
+  Step stepBzip2(char *buffer, std::size_t n, std::size_t &produced);
+  Step stepZstd(char *buffer, std::size_t n, std::size_t &produced);
+  Next nextMember();
+  void startMember();
+  void endMember();
+
+  bool readSome(unsigned char *to, std::size_t n, std::size_t &got);
+  bool refill();
+  bool peek(std::size_t n);
+  void fail(Fault fault);
+  void noMemory();
+
+  int fd_;
+  const InputLimits &limits_;
+  Format format_ = Format::Plain;
+  State state_ = State::BetweenMembers;
+  Fault fault_ = Fault::Corrupt;
+  Codec *codec_ = nullptr;
+  CheckedArray<unsigned char> input_;
+  std::size_t begin_ = 0, end_ = 0; // the buffered input not yet decoded
+  bool eof_ = false;                // the file has no more input
+  std::size_t members_ = 0;         // complete members decoded so far
+  int readErrno_ = 0;
+  std::size_t fileSize_ = SIZE_MAX;
+#ifndef NDEBUG
+  std::thread::id holder_ = std::this_thread::get_id();
+#endif
 };
 
+// The thread that decodes ahead, and the blocks it fills for the caller.
+// Block i of the text is in blocks_[i % AHEAD_BLOCKS] from when made_ passes
+// i until taken_ does. The thread holds the decoder from its start until it
+// has made its last block (the text ended or failed, or a member ended) or
+// is told to stop.
+class InputFile::ReadAhead {
+public:
+  // Gets the blocks and starts the thread, which takes the decoder over;
+  // null, and the decoder still the caller's, without memory or a thread.
+  static ReadAhead *start(Decoder &decoder) {
+    auto *ahead = new (std::nothrow) ReadAhead(decoder);
+    if (!ahead) return nullptr;
+    bool ready = true;
+    for (char *&block : ahead->blocks_) ready = ready && (block = static_cast<char *>(std::malloc(AHEAD_BLOCK_BYTES)));
+    if (!ready || !ahead->startThread()) {
+      delete ahead;
+      return nullptr;
+    }
+    return ahead;
+  }
+  // Stops the thread (if it still runs) and waits for it: the decoder is
+  // given up, for the caller to take over.
+  ~ReadAhead() {
+    if (running_) {
+      {
+        std::lock_guard hold(lock_);
+        stop_ = true;
+      }
+      emptied_.notify_one();
+      pthread_join(thread_, nullptr);
+    }
+    for (char *block : blocks_) std::free(block);
+  }
+  ReadAhead(const ReadAhead &) = delete;
+  ReadAhead &operator=(const ReadAhead &) = delete;
+
+  // Up to n bytes of the blocks made, waiting for the next one; 0 once the
+  // last block is all taken.
+  long read(char *buffer, std::size_t n) {
+    for (;;) {
+      const char *block;
+      std::size_t length;
+      {
+        std::unique_lock hold(lock_);
+        filled_.wait(hold, [this] { return made_ > taken_ || last_; });
+        if (made_ == taken_) return 0;
+        assert(made_ - taken_ <= AHEAD_BLOCKS && "the thread never runs more blocks ahead than there are");
+        block = blocks_[taken_ % AHEAD_BLOCKS];
+        length = lengths_[taken_ % AHEAD_BLOCKS];
+      }
+      std::size_t count = length - offset_ < n ? length - offset_ : n;
+      std::memcpy(buffer, block + offset_, count);
+      offset_ += count;
+      if (offset_ == length) {
+        {
+          std::lock_guard hold(lock_);
+          taken_++;
+        }
+        offset_ = 0;
+        emptied_.notify_one();
+      }
+      if (count > 0) return static_cast<long>(count);
+    }
+  }
+
+private:
+  explicit ReadAhead(Decoder &decoder) : decoder_(decoder) {}
+
+  bool startThread() {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return false;
+    pthread_attr_setstacksize(&attributes, AHEAD_STACK_BYTES);
+    // Signals are the caller's to take: the thread starts with all blocked.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    auto run = [](void *self) -> void * {
+      static_cast<ReadAhead *>(self)->run();
+      return nullptr;
+    };
+    decoder_.handOver();
+    running_ = pthread_create(&thread_, &attributes, run, this) == 0;
+    if (!running_) decoder_.takeOver();
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    pthread_attr_destroy(&attributes);
+    return running_;
+  }
+
+  // The thread's loop.
+  void run() {
+    decoder_.takeOver();
+    for (;;) {
+      std::size_t slot;
+      {
+        std::unique_lock hold(lock_);
+        emptied_.wait(hold, [this] { return stop_ || made_ - taken_ < AHEAD_BLOCKS; });
+        if (stop_) break;
+        slot = made_ % AHEAD_BLOCKS;
+      }
+      std::size_t got = decoder_.decode(blocks_[slot], AHEAD_BLOCK_BYTES, true);
+      bool last = decoder_.state() != Decoder::State::InMember;
+      if (last) decoder_.handOver(); // before the caller can see the last block
+      {
+        std::lock_guard hold(lock_);
+        lengths_[slot] = got;
+        made_++;
+        last_ = last;
+      }
+      filled_.notify_one();
+      if (last) return;
+    }
+    decoder_.handOver();
+  }
+
+  Decoder &decoder_;
+  std::mutex lock_;
+  std::condition_variable filled_, emptied_;
+  char *blocks_[AHEAD_BLOCKS] = {};
+  std::size_t lengths_[AHEAD_BLOCKS] = {};
+  std::size_t made_ = 0;   // blocks the thread filled
+  std::size_t taken_ = 0;  // blocks the caller is done with
+  bool last_ = false;      // the thread filled its last block
+  bool stop_ = false;      // the caller wants the thread gone
+  std::size_t offset_ = 0; // the caller's place in block taken_ (the caller's only)
+  pthread_t thread_{};
+  bool running_ = false;
+};
+
+// ---- The caller's side ----
+
 InputFile::InputFile(int fd, const char *path, const InputLimits &limits)
+    : limits_(limits), decoder_(new Decoder(fd, path, limits_)) {}
+
+InputFile::~InputFile() {
+  if (ahead_) endAhead();
+  delete decoder_;
+}
+
+long InputFile::read(char *buffer, std::size_t n) {
+  if (ahead_) {
+    if (long got = ahead_->read(buffer, n); got > 0) return got;
+    endAhead(); // after a member the caller reads on itself
+  }
+  long got = decoder_->read(buffer, n);
+  // In the reader of an instance, a decoder out of memory ends the process
+  // where the text reaches it, whichever thread decoded it.
+  if (decoder_->outOfMemory() && !limits_.memoryFailsTheFile) abnormalExit(ERR_NO_MEMORY, decoder_->site(), MODULE);
+  // The first block was decoded here: the rest is decoded ahead.
+  if (aheadState_ == Ahead::NotYet && compressed()) startAhead();
+  return got;
+}
+
+void InputFile::startAhead() {
+  aheadState_ = Ahead::Over;
+  if (decoder_->state() != Decoder::State::InMember || limits_.memoryFailsTheFile || limits_.keepGoing ||
+      limits_.decoderBytes != UINT64_MAX)
+    return;
+  // Without the memory or a thread for it, the caller decodes the rest itself.
+  ahead_ = ReadAhead::start(*decoder_);
+  if (ahead_) aheadState_ = Ahead::Running;
+}
+
+void InputFile::endAhead() {
+  delete ahead_;
+  ahead_ = nullptr;
+  aheadState_ = Ahead::Over;
+  decoder_->takeOver();
+}
+
+const char *InputFile::decodeError() const { return decoder_->decodeError(); }
+int InputFile::readErrno() const { return decoder_->readErrno(); }
+bool InputFile::abandoned() const { return decoder_->abandoned(); }
+const char *InputFile::format() const { return FORMAT_NAMES[static_cast<int>(decoder_->format())]; }
+bool InputFile::compressed() const { return decoder_->format() != Decoder::Format::Plain; }
+std::size_t InputFile::plainSize() const { return compressed() ? SIZE_MAX : decoder_->fileSize(); }
+
+// ---- The decoder ----
+
+InputFile::Decoder::Decoder(int fd, const char *path, const InputLimits &limits)
     : fd_(fd), limits_(limits), input_(SITE_INPUT_BUFFER, MODULE) {
   std::size_t block = INPUT_BYTES;
   struct stat st;
@@ -123,8 +380,7 @@ InputFile::InputFile(int fd, const char *path, const InputLimits &limits)
   if (!limits_.memoryFailsTheFile) {
     input_.growUninitialized(block);
   } else if (!input_.tryGrowUninitialized(block)) {
-    failed_ = true;
-    decodeError_ = NO_MEMORY_FOR_INPUT;
+    fail(Fault::Memory);
     return;
   }
   // The first block tells the format: one read, unless it gave fewer bytes
@@ -156,15 +412,8 @@ InputFile::InputFile(int fd, const char *path, const InputLimits &limits)
   codec_ = new (state) Codec{};
 }
 
-int InputFile::site() const {
-  return format_ == Format::Gzip    ? SITE_GZIP
-         : format_ == Format::Bzip2 ? SITE_BZIP2
-         : format_ == Format::Zstd  ? SITE_ZSTD
-                                    : SITE_XZ;
-}
-
-InputFile::~InputFile() {
-  if (ahead_) stopAhead();
+InputFile::Decoder::~Decoder() {
+  assertHeld();
   if (codec_) {
     if (codec_->gzipOpen) inflateEnd(&codec_->gzip);
     lzma_end(&codec_->lzma);
@@ -176,120 +425,29 @@ InputFile::~InputFile() {
   if (fd_ >= 0) close(fd_);
 }
 
-const char *InputFile::format() const { return FORMAT_NAMES[static_cast<int>(format_)]; }
+int InputFile::Decoder::site() const {
+  return format_ == Format::Gzip    ? SITE_GZIP
+         : format_ == Format::Bzip2 ? SITE_BZIP2
+         : format_ == Format::Zstd  ? SITE_ZSTD
+                                    : SITE_XZ;
+}
 
-long InputFile::read(char *buffer, std::size_t n) {
-  if (ahead_) return readAhead(buffer, n);
-  if (failed_) return -1;
+const char *InputFile::Decoder::decodeError() const {
+  assertHeld();
+  if (state_ != State::Failed || fault_ == Fault::Read || fault_ == Fault::Abandoned) return nullptr;
+  if (format_ == Format::Plain) return fault_ == Fault::Memory ? NO_MEMORY_FOR_INPUT : nullptr;
+  return REASONS[static_cast<int>(format_)][static_cast<int>(fault_)];
+}
+
+long InputFile::Decoder::read(char *buffer, std::size_t n) {
+  assertHeld();
+  if (state_ == State::Failed) return -1;
   if (n > LONG_MAX) n = LONG_MAX;
-  std::size_t got = format_ == Format::Plain ? readPlain(buffer, n) : decode(buffer, n);
-  long result = got > 0 ? static_cast<long>(got) : failed_ ? -1 : 0;
-  // The first block was decoded here: the rest is decoded ahead.
-  if (format_ != Format::Plain && !aheadTried_) startAhead();
-  return result;
+  std::size_t got = format_ == Format::Plain ? readPlain(buffer, n) : decode(buffer, n, false);
+  return got > 0 ? static_cast<long>(got) : state_ == State::Failed ? -1 : 0;
 }
 
-void InputFile::startAhead() {
-  aheadTried_ = true;
-  if (failed_ || ended_ || limits_.memoryFailsTheFile || limits_.keepGoing || limits_.decoderBytes != UINT64_MAX)
-    return;
-  // Without the memory or a thread for it, the caller decodes the rest itself.
-  auto *ahead = new (std::nothrow) Ahead;
-  if (!ahead) return;
-  bool ready = true;
-  for (char *&block : ahead->blocks) ready = ready && (block = static_cast<char *>(std::malloc(AHEAD_BLOCK_BYTES)));
-  pthread_attr_t attributes;
-  if (ready && pthread_attr_init(&attributes) == 0) {
-    pthread_attr_setstacksize(&attributes, AHEAD_STACK_BYTES);
-    // Signals are the caller's to take: the thread starts with all blocked.
-    sigset_t all, before;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &before);
-    ahead_ = ahead;
-    auto run = [](void *self) -> void * {
-      static_cast<InputFile *>(self)->decodeAhead();
-      return nullptr;
-    };
-    if (pthread_create(&ahead->thread, &attributes, run, this) != 0) ahead_ = nullptr;
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    pthread_attr_destroy(&attributes);
-  }
-  if (ahead_) return;
-  for (char *block : ahead->blocks) std::free(block);
-  delete ahead;
-}
-
-void InputFile::decodeAhead() {
-  Ahead &a = *ahead_;
-  for (;;) {
-    std::size_t slot;
-    {
-      std::unique_lock hold(a.lock);
-      a.emptied.wait(hold, [&a] { return a.stop || a.made - a.taken < AHEAD_BLOCKS; });
-      if (a.stop) return;
-      slot = a.made % AHEAD_BLOCKS;
-    }
-    std::size_t got = decode(a.blocks[slot], AHEAD_BLOCK_BYTES);
-    bool last = failed_ || ended_ || betweenMembers_;
-    {
-      std::lock_guard hold(a.lock);
-      a.lengths[slot] = got;
-      a.made++;
-      a.last = last;
-    }
-    a.filled.notify_one();
-    if (last) return;
-  }
-}
-
-long InputFile::readAhead(char *buffer, std::size_t n) {
-  Ahead &a = *ahead_;
-  for (;;) {
-    const char *block;
-    std::size_t length;
-    {
-      std::unique_lock hold(a.lock);
-      a.filled.wait(hold, [&a] { return a.made > a.taken || a.last; });
-      if (a.made == a.taken) break;
-      block = a.blocks[a.taken % AHEAD_BLOCKS];
-      length = a.lengths[a.taken % AHEAD_BLOCKS];
-    }
-    std::size_t count = length - a.offset < n ? length - a.offset : n;
-    std::memcpy(buffer, block + a.offset, count);
-    a.offset += count;
-    if (a.offset == length) {
-      {
-        std::lock_guard hold(a.lock);
-        a.taken++;
-      }
-      a.offset = 0;
-      a.emptied.notify_one();
-    }
-    if (count > 0) return static_cast<long>(count);
-  }
-  return finalRead(buffer, n);
-}
-
-long InputFile::finalRead(char *buffer, std::size_t n) {
-  stopAhead(); // the thread has ended, or is about to: the decoder is the caller's again
-  if (memoryExit_) abnormalExit(ERR_NO_MEMORY, site(), MODULE);
-  // After a member the caller reads on itself.
-  return read(buffer, n);
-}
-
-void InputFile::stopAhead() {
-  {
-    std::lock_guard hold(ahead_->lock);
-    ahead_->stop = true;
-  }
-  ahead_->emptied.notify_one();
-  pthread_join(ahead_->thread, nullptr);
-  for (char *block : ahead_->blocks) std::free(block);
-  delete ahead_;
-  ahead_ = nullptr;
-}
-
-std::size_t InputFile::magicLength(Format format) {
+std::size_t InputFile::Decoder::magicLength(Format format) {
   switch (format) {
   case Format::Gzip: return sizeof GZIP_MAGIC;
   case Format::Xz: return sizeof XZ_MAGIC;
@@ -299,7 +457,7 @@ std::size_t InputFile::magicLength(Format format) {
   }
 }
 
-bool InputFile::agreesWithMagic(Format format, const unsigned char *bytes, std::size_t have) {
+bool InputFile::Decoder::agreesWithMagic(Format format, const unsigned char *bytes, std::size_t have) {
   switch (format) {
   case Format::Gzip: return agrees(bytes, have, GZIP_MAGIC, sizeof GZIP_MAGIC);
   case Format::Xz: return agrees(bytes, have, XZ_MAGIC, sizeof XZ_MAGIC);
@@ -313,7 +471,7 @@ bool InputFile::agreesWithMagic(Format format, const unsigned char *bytes, std::
 }
 
 // Plain text: the first block, then the descriptor straight into the buffer.
-std::size_t InputFile::readPlain(char *buffer, std::size_t n) {
+std::size_t InputFile::Decoder::readPlain(char *buffer, std::size_t n) {
   if (begin_ < end_) {
     std::size_t count = end_ - begin_ < n ? end_ - begin_ : n;
     std::memcpy(buffer, input_.data() + begin_, count);
@@ -327,16 +485,16 @@ std::size_t InputFile::readPlain(char *buffer, std::size_t n) {
 }
 
 // Decodes until the buffer is full, the text ends or an error comes.
-std::size_t InputFile::decode(char *buffer, std::size_t n) {
+std::size_t InputFile::Decoder::decode(char *buffer, std::size_t n, bool withinMember) {
   std::size_t done = 0;
-  while (done < n && !failed_ && !ended_) {
-    if (betweenMembers_) {
+  while (done < n && (state_ == State::BetweenMembers || state_ == State::InMember)) {
+    if (state_ == State::BetweenMembers) {
       // What follows a member, and the next member's decoder (which takes
       // memory), are the caller's to handle: the thread stops here.
-      if (ahead_ && members_ > 0) break;
+      if (withinMember && members_ > 0) break;
       switch (nextMember()) {
       case Next::Member: startMember(); break;
-      case Next::End: ended_ = true; continue;
+      case Next::End: state_ = State::Ended; continue;
       case Next::Garbage: fail(Fault::Garbage); continue;
       case Next::Truncated: fail(Fault::Truncated); continue;
       case Next::Failed: continue;
@@ -361,7 +519,7 @@ std::size_t InputFile::decode(char *buffer, std::size_t n) {
   return done;
 }
 
-InputFile::Step InputFile::step(char *buffer, std::size_t n, std::size_t &produced) {
+InputFile::Decoder::Step InputFile::Decoder::step(char *buffer, std::size_t n, std::size_t &produced) {
   switch (format_) {
   case Format::Gzip: return stepGzip(buffer, n, produced);
   case Format::Xz:
@@ -372,7 +530,7 @@ InputFile::Step InputFile::step(char *buffer, std::size_t n, std::size_t &produc
   }
 }
 
-InputFile::Step InputFile::stepGzip(char *buffer, std::size_t n, std::size_t &produced) {
+InputFile::Decoder::Step InputFile::Decoder::stepGzip(char *buffer, std::size_t n, std::size_t &produced) {
   z_stream &z = codec_->gzip;
   uInt room = n < UINT_MAX ? static_cast<uInt>(n) : UINT_MAX;
   z.next_in = input_.data() + begin_;
@@ -391,7 +549,7 @@ InputFile::Step InputFile::stepGzip(char *buffer, std::size_t n, std::size_t &pr
   }
 }
 
-InputFile::Step InputFile::stepLzma(char *buffer, std::size_t n, std::size_t &produced) {
+InputFile::Decoder::Step InputFile::Decoder::stepLzma(char *buffer, std::size_t n, std::size_t &produced) {
   lzma_stream &s = codec_->lzma;
   s.next_in = input_.data() + begin_;
   s.avail_in = end_ - begin_;
@@ -411,7 +569,7 @@ InputFile::Step InputFile::stepLzma(char *buffer, std::size_t n, std::size_t &pr
   }
 }
 
-InputFile::Step InputFile::stepBzip2(char *buffer, std::size_t n, std::size_t &produced) {
+InputFile::Decoder::Step InputFile::Decoder::stepBzip2(char *buffer, std::size_t n, std::size_t &produced) {
   bz_stream &b = codec_->bzip2;
   unsigned room = n < UINT_MAX ? static_cast<unsigned>(n) : UINT_MAX;
   b.next_in = reinterpret_cast<char *>(input_.data() + begin_);
@@ -429,7 +587,7 @@ InputFile::Step InputFile::stepBzip2(char *buffer, std::size_t n, std::size_t &p
   }
 }
 
-InputFile::Step InputFile::stepZstd(char *buffer, std::size_t n, std::size_t &produced) {
+InputFile::Decoder::Step InputFile::Decoder::stepZstd(char *buffer, std::size_t n, std::size_t &produced) {
   ZSTD_inBuffer in = {input_.data(), end_, begin_};
   ZSTD_outBuffer out = {buffer, n, 0};
   std::size_t status = ZSTD_decompressStream(codec_->zstd, &out, &in);
@@ -450,7 +608,7 @@ InputFile::Step InputFile::stepZstd(char *buffer, std::size_t n, std::size_t &pr
 }
 
 // Between members: another member, the end, or what makes the file wrong.
-InputFile::Next InputFile::nextMember() {
+InputFile::Decoder::Next InputFile::Decoder::nextMember() {
   if (format_ == Format::Lzma) {
     // One stream, with nothing after it.
     if (members_ == 0) return Next::Member;
@@ -481,8 +639,8 @@ InputFile::Next InputFile::nextMember() {
   return have < length ? Next::Truncated : Next::Member;
 }
 
-void InputFile::startMember() {
-  betweenMembers_ = false;
+void InputFile::Decoder::startMember() {
+  state_ = State::InMember;
   Codec &c = *codec_;
   switch (format_) {
   case Format::Gzip: {
@@ -543,9 +701,9 @@ void InputFile::startMember() {
   }
 }
 
-void InputFile::endMember() {
+void InputFile::Decoder::endMember() {
   members_++;
-  betweenMembers_ = true;
+  state_ = State::BetweenMembers;
   // libbz2 has no reset: the next stream gets a fresh decoder.
   if (format_ == Format::Bzip2 && codec_->bzip2Open) {
     BZ2_bzDecompressEnd(&codec_->bzip2);
@@ -554,10 +712,10 @@ void InputFile::endMember() {
 }
 
 // One read of the file, retried after a signal; false on an error (recorded).
-bool InputFile::readSome(unsigned char *to, std::size_t n, std::size_t &got) {
+bool InputFile::Decoder::readSome(unsigned char *to, std::size_t n, std::size_t &got) {
   if (n > SSIZE_MAX) n = SSIZE_MAX;
   if (limits_.keepGoing && !limits_.keepGoing()) {
-    abandoned_ = failed_ = true;
+    fail(Fault::Abandoned);
     return false;
   }
   for (;;) {
@@ -569,13 +727,13 @@ bool InputFile::readSome(unsigned char *to, std::size_t n, std::size_t &got) {
     }
     if (errno == EINTR) continue;
     readErrno_ = errno;
-    failed_ = true;
+    fail(Fault::Read);
     return false;
   }
 }
 
 // Moves the bytes not yet decoded to the front and reads once after them.
-bool InputFile::refill() {
+bool InputFile::Decoder::refill() {
   if (begin_ > 0) {
     std::memmove(input_.data(), input_.data() + begin_, end_ - begin_);
     end_ -= begin_;
@@ -588,22 +746,17 @@ bool InputFile::refill() {
 }
 
 // At least n bytes buffered, or all that is left of the file.
-bool InputFile::peek(std::size_t n) {
+bool InputFile::Decoder::peek(std::size_t n) {
   while (end_ - begin_ < n && !eof_)
     if (!refill()) return false;
   return true;
 }
 
-void InputFile::fail(Fault fault) {
-  failed_ = true;
-  decodeError_ = REASONS[static_cast<int>(format_)][static_cast<int>(fault)];
+void InputFile::Decoder::fail(Fault fault) {
+  state_ = State::Failed;
+  fault_ = fault;
 }
 
-void InputFile::noMemory() {
-  if (!limits_.memoryFailsTheFile) {
-    // In the thread decoding ahead, the end is the caller's, at this place.
-    if (!ahead_) abnormalExit(ERR_NO_MEMORY, site(), MODULE);
-    memoryExit_ = true;
-  }
-  fail(Fault::Memory);
-}
+// A decoder out of memory (or over its limit) fails the text; whether that
+// ends the process is the caller's to say, at this place of the text.
+void InputFile::Decoder::noMemory() { fail(Fault::Memory); }

@@ -52,72 +52,31 @@ public:
   long read(char *buffer, std::size_t n);
   // After -1: the decoder's reason ("xz: compressed data is corrupt"), or
   // null when reading the file itself failed (then readErrno() is the errno).
-  const char *decodeError() const { return decodeError_; }
-  int readErrno() const { return readErrno_; }
+  const char *decodeError() const;
+  int readErrno() const;
   // After -1: keepGoing said to stop.
-  bool abandoned() const { return abandoned_; }
+  bool abandoned() const;
   // "plain", "gzip", "xz", "lzma", "bzip2" or "zstd".
   const char *format() const;
-  bool compressed() const { return format_ != Format::Plain; }
+  bool compressed() const;
   // The size of the text when the file is plain (and its size known), else
   // SIZE_MAX: a hint for the size of the reader's first block.
-  std::size_t plainSize() const { return format_ == Format::Plain ? fileSize_ : SIZE_MAX; }
+  std::size_t plainSize() const;
 
 private:
-  enum class Format { Plain, Gzip, Xz, Lzma, Bzip2, Zstd };
-  enum class Fault { Corrupt, Truncated, Garbage, Memory };
-  // What follows a complete member (or the start of the file).
-  enum class Next { Member, End, Garbage, Truncated, Failed };
-  // Outcome of one library call.
-  enum class Step { Going, MemberEnd, Corrupt, Failed };
-  struct Codec; // the library's decoder state, defined with the decoders
-  struct Ahead; // the thread decoding ahead and the blocks it fills
+  // The file and the decoder of its format, used by one thread at a time;
+  // and the thread that decodes ahead, which takes the decoder over while it
+  // runs (both defined with the decoders).
+  class Decoder;
+  class ReadAhead;
+  // Decoding ahead starts once the caller has decoded the first block.
+  enum class Ahead { NotYet, Running, Over };
 
-  long readAhead(char *buffer, std::size_t n);
   void startAhead();
-  void stopAhead();
-  void decodeAhead();                          // the thread's loop
-  long finalRead(char *buffer, std::size_t n); // once the thread made its last block
+  void endAhead(); // the thread has made its last block: the decoder is the caller's again
 
-  static bool agreesWithMagic(Format format, const unsigned char *bytes, std::size_t have);
-  static std::size_t magicLength(Format format);
-
-  std::size_t readPlain(char *buffer, std::size_t n);
-  std::size_t decode(char *buffer, std::size_t n);
-  Step step(char *buffer, std::size_t n, std::size_t &produced);
-  Step stepGzip(char *buffer, std::size_t n, std::size_t &produced);
-  Step stepLzma(char *buffer, std::size_t n, std::size_t &produced);
-  Step stepBzip2(char *buffer, std::size_t n, std::size_t &produced);
-  Step stepZstd(char *buffer, std::size_t n, std::size_t &produced);
-  Next nextMember();
-  void startMember();
-  void endMember();
-
-  bool readSome(unsigned char *to, std::size_t n, std::size_t &got);
-  bool refill();
-  bool peek(std::size_t n);
-  void fail(Fault fault);
-  // A decoder out of memory (or over its limit): the process's end, or the
-  // file's failure when the limits say so.
-  void noMemory();
-  int site() const; // of the format's decoder, for the abnormal exit
-
-  int fd_;
-  InputLimits limits_;
-  Format format_ = Format::Plain;
-  Codec *codec_ = nullptr;
-  Ahead *ahead_ = nullptr;
-  bool aheadTried_ = false;
-  bool memoryExit_ = false; // a decoder out of memory, in the thread: the caller ends the process
-  CheckedArray<unsigned char> input_;
-  std::size_t begin_ = 0, end_ = 0; // the buffered input not yet decoded
-  std::size_t members_ = 0;         // complete members decoded so far
-  bool betweenMembers_ = true;
-  bool eof_ = false;
-  bool ended_ = false;
-  bool failed_ = false;
-  bool abandoned_ = false;
-  const char *decodeError_ = nullptr;
-  int readErrno_ = 0;
-  std::size_t fileSize_ = SIZE_MAX;
+  const InputLimits limits_;
+  Decoder *decoder_;
+  ReadAhead *ahead_ = nullptr;
+  Ahead aheadState_ = Ahead::NotYet;
 };
