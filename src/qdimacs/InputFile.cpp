@@ -167,7 +167,13 @@ private:
   Step stepBzip2(char *buffer, std::size_t n, std::size_t &produced);
   Step stepZstd(char *buffer, std::size_t n, std::size_t &produced);
   Next nextMember();
+  // Starting a member's decoder.
+  enum class Start { Ok, NoMemory, Corrupt };
   void startMember();
+  Start startGzip();
+  Start startLzma();
+  Start startBzip2();
+  Start startZstd();
   void endMember();
 
   bool readSome(unsigned char *to, std::size_t n, std::size_t &got);
@@ -641,64 +647,62 @@ InputFile::Decoder::Next InputFile::Decoder::nextMember() {
 
 void InputFile::Decoder::startMember() {
   state_ = State::InMember;
-  Codec &c = *codec_;
+  Start started = Start::Ok;
   switch (format_) {
-  case Format::Gzip: {
-    int status = Z_OK;
-    if (c.gzipOpen) {
-      status = inflateReset(&c.gzip);
-    } else {
-      status = inflateInit2(&c.gzip, 15 + 16); // gzip wrapper only, any window
-      c.gzipOpen = status == Z_OK;
-    }
-    if (status == Z_MEM_ERROR)
-      noMemory();
-    else if (status != Z_OK)
-      fail(Fault::Corrupt);
-    break;
-  }
+  case Format::Gzip: started = startGzip(); break;
   case Format::Xz:
-  case Format::Lzma: {
-    // One xz stream at a time (no LZMA_CONCATENATED): bytes after a stream
-    // are judged here, where garbage can be told from a corrupt stream.
-    // The limit is checked against the header's dictionary before any of
-    // it is allocated.
-    std::uint64_t limit = limits_.decoderBytes;
-    lzma_ret status =
-        format_ == Format::Xz ? lzma_stream_decoder(&c.lzma, limit, 0) : lzma_alone_decoder(&c.lzma, limit);
-    if (status == LZMA_MEM_ERROR)
-      noMemory();
-    else if (status != LZMA_OK)
-      fail(Fault::Corrupt);
-    break;
-  }
-  case Format::Bzip2: {
-    int status = BZ2_bzDecompressInit(&c.bzip2, 0, 0);
-    c.bzip2Open = status == BZ_OK;
-    if (status == BZ_MEM_ERROR)
-      noMemory();
-    else if (status != BZ_OK)
-      fail(Fault::Corrupt);
-    break;
-  }
-  case Format::Zstd:
-    // The stream starts the next frame by itself once a frame is done.
-    if (!c.zstd) {
-      c.zstd = ZSTD_createDStream();
-      if (!c.zstd) {
-        noMemory();
-        break;
-      }
-      // Frames written with a long window (zstd --long) are read: every
-      // window the format allows, or what the memory bound admits.
-      ZSTD_bounds bounds = ZSTD_dParam_getBounds(ZSTD_d_windowLogMax);
-      int windowLog = ZSTD_isError(bounds.error) ? 0 : bounds.upperBound;
-      while (windowLog > 10 && (std::uint64_t{1} << windowLog) > limits_.decoderBytes) windowLog--;
-      if (windowLog > 0) ZSTD_DCtx_setParameter(c.zstd, ZSTD_d_windowLogMax, windowLog);
-    }
-    break;
+  case Format::Lzma: started = startLzma(); break;
+  case Format::Bzip2: started = startBzip2(); break;
+  case Format::Zstd: started = startZstd(); break;
   default: break;
   }
+  if (started == Start::NoMemory)
+    noMemory();
+  else if (started == Start::Corrupt)
+    fail(Fault::Corrupt);
+}
+
+InputFile::Decoder::Start InputFile::Decoder::startGzip() {
+  z_stream &z = codec_->gzip;
+  int status = Z_OK;
+  if (codec_->gzipOpen) {
+    status = inflateReset(&z);
+  } else {
+    status = inflateInit2(&z, 15 + 16); // gzip wrapper only, any window
+    codec_->gzipOpen = status == Z_OK;
+  }
+  return status == Z_OK ? Start::Ok : status == Z_MEM_ERROR ? Start::NoMemory : Start::Corrupt;
+}
+
+// One xz stream at a time (no LZMA_CONCATENATED): bytes after a stream are
+// judged between members, where garbage can be told from a corrupt stream.
+// The limit is checked against the header's dictionary before any of it is
+// allocated.
+InputFile::Decoder::Start InputFile::Decoder::startLzma() {
+  lzma_stream &l = codec_->lzma;
+  std::uint64_t limit = limits_.decoderBytes;
+  lzma_ret status = format_ == Format::Xz ? lzma_stream_decoder(&l, limit, 0) : lzma_alone_decoder(&l, limit);
+  return status == LZMA_OK ? Start::Ok : status == LZMA_MEM_ERROR ? Start::NoMemory : Start::Corrupt;
+}
+
+InputFile::Decoder::Start InputFile::Decoder::startBzip2() {
+  int status = BZ2_bzDecompressInit(&codec_->bzip2, 0, 0);
+  codec_->bzip2Open = status == BZ_OK;
+  return status == BZ_OK ? Start::Ok : status == BZ_MEM_ERROR ? Start::NoMemory : Start::Corrupt;
+}
+
+// The stream starts the next frame by itself once a frame is done.
+InputFile::Decoder::Start InputFile::Decoder::startZstd() {
+  if (codec_->zstd) return Start::Ok;
+  codec_->zstd = ZSTD_createDStream();
+  if (!codec_->zstd) return Start::NoMemory;
+  // Frames written with a long window (zstd --long) are read: every window
+  // the format allows, or what the memory bound admits.
+  ZSTD_bounds bounds = ZSTD_dParam_getBounds(ZSTD_d_windowLogMax);
+  int windowLog = ZSTD_isError(bounds.error) ? 0 : bounds.upperBound;
+  while (windowLog > 10 && (std::uint64_t{1} << windowLog) > limits_.decoderBytes) windowLog--;
+  if (windowLog > 0) ZSTD_DCtx_setParameter(codec_->zstd, ZSTD_d_windowLogMax, windowLog);
+  return Start::Ok;
 }
 
 void InputFile::Decoder::endMember() {
