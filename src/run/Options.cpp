@@ -294,59 +294,78 @@ void printHelp() {
   std::printf("\n");
 }
 
+namespace {
+// What one argument does to the scan: it goes on, it was an error (the help
+// follows), or the run ends at once with the exit value.
+enum class Scan { Next, Error, End };
+
+// The path argument at argv[i]; exitValue for a path that is not processed.
+Scan takePath(int argc, char **argv, int i, int &exitValue) {
+  const char *arg = argv[i];
+  bool isFile = IOutils_isDimacsFile(arg) != 0;
+  if (!isFile && !IOutils_isDirectory(arg)) {
+    const char *reason = IOutils_whyNotProcessed(arg);
+    std::fprintf(stderr, DIAGNOSTIC_PATH, arg, reason ? reason : REASON_UNREADABLE);
+    exitValue = EXIT_IO_ERROR;
+    return Scan::End;
+  }
+  if (i < argc - 2) {
+    std::fprintf(stderr, DIAGNOSTIC_UNEXPECTED_ARGUMENT, argv[i + 1]);
+    return Scan::Error;
+  }
+  Options_settings.dirName = arg;
+  VEXT_setMode(isFile ? MODE_FILE : MODE_DIRECTORY);
+  return Scan::Next;
+}
+
+Scan takeOption(const char *arg, int &exitValue) {
+  const char *value = nullptr;
+  const Option *option = optionOf(arg, value);
+  Take take = !option ? Take::BadValue : option->take ? option->take(value) : Take::Taken;
+  if (take == Take::BadFolder) {
+    exitValue = EXIT_IO_ERROR;
+    return Scan::End;
+  }
+  if (take == Take::BadValue) {
+    std::fprintf(stderr, DIAGNOSTIC_UNKNOWN_OPTION, arg);
+    return Scan::Error;
+  }
+  if (option->kind == Kind::Flag && option->flag == Flag::Version) {
+    printVersion();
+    exitValue = EXIT_EARLY_STOP;
+    return Scan::End;
+  }
+  if (option->kind == Kind::Flag) apply(option->flag);
+  return Scan::Next;
+}
+} // namespace
+
 int Options_parseCommandLine(int argc, char **argv) {
   if (argc <= 1) {
     printHelp();
     return EXIT_EARLY_STOP;
   }
-  int result = 0;
-  bool error = false;
+  Scan scan = Scan::Next;
+  int exitValue = 0;
   bool pathSeen = false;
-  for (int i = 1; i < argc && !error; i++) {
+  for (int i = 1; i < argc && scan == Scan::Next; i++) {
     const char *arg = argv[i];
-    if (arg[0] != '-') {
-      if (pathSeen) {
-        error = true;
-        std::fprintf(stderr, DIAGNOSTIC_SECOND_PATH, arg);
-      } else {
-        bool isFile = IOutils_isDimacsFile(arg) != 0;
-        if (!isFile && !IOutils_isDirectory(arg)) {
-          const char *reason = IOutils_whyNotProcessed(arg);
-          std::fprintf(stderr, DIAGNOSTIC_PATH, arg, reason ? reason : REASON_UNREADABLE);
-          return EXIT_IO_ERROR;
-        }
-        if (i < argc - 2) {
-          error = true;
-          std::fprintf(stderr, DIAGNOSTIC_UNEXPECTED_ARGUMENT, argv[i + 1]);
-        } else {
-          Options_settings.dirName = arg;
-          VEXT_setMode(isFile ? MODE_FILE : MODE_DIRECTORY);
-          pathSeen = true;
-        }
-      }
+    if (arg[0] != '-' && pathSeen) {
+      std::fprintf(stderr, DIAGNOSTIC_SECOND_PATH, arg);
+      scan = Scan::Error;
+    } else if (arg[0] != '-') {
+      scan = takePath(argc, argv, i, exitValue);
+      pathSeen = scan == Scan::Next;
     } else if (pathSeen) {
       std::fprintf(stderr, DIAGNOSTIC_AFTER_PATH, arg);
     } else {
-      const char *value = nullptr;
-      const Option *option = optionOf(arg, value);
-      Take take = !option ? Take::BadValue : option->take ? option->take(value) : Take::Taken;
-      if (take == Take::BadFolder) return EXIT_IO_ERROR;
-      if (take == Take::BadValue) {
-        error = true;
-        std::fprintf(stderr, DIAGNOSTIC_UNKNOWN_OPTION, arg);
-      } else if (option->kind == Kind::Flag) {
-        if (option->flag == Flag::Version) {
-          printVersion();
-          return EXIT_EARLY_STOP;
-        }
-        apply(option->flag);
-      }
+      scan = takeOption(arg, exitValue);
     }
   }
-  if (error) result = EXIT_CMDLINE_ERROR;
-  if (error || !pathSeen) printHelp();
+  if (scan == Scan::End) return exitValue;
+  if (scan == Scan::Error || !pathSeen) printHelp();
   std::fflush(stdout);
-  return result;
+  return scan == Scan::Error ? EXIT_CMDLINE_ERROR : 0;
 }
 
 int Options_getDumpTreeEnabled() { return Options_settings.dumpTree; }
