@@ -28,18 +28,15 @@ void shell(const std::string &command, const std::string &cwd) {
   ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
 }
 
+// The corpus holds the smallest instance of each family of the shared set,
+// which is what this test takes from it: the extended run adds nothing here.
 TEST(Compressed, EveryFamilyInEveryFormatGivesThePlainItemAndDotFile) {
   test::ScratchDir dir;
-  // The smallest instance of each family, unpacked.
+  // The instance of each family, unpacked.
   fs::create_directory(dir.file("plain"));
-  std::map<std::string, fs::path> smallest;
-  for (const auto &entry : fs::recursive_directory_iterator(test::instancesDir())) {
-    if (!entry.is_regular_file()) continue;
-    fs::path &pick = smallest[entry.path().parent_path().filename()];
-    if (pick.empty() || entry.file_size() < fs::file_size(pick)) pick = entry.path();
-  }
-  EXPECT_EQ(smallest.size(), 81u);
-  for (const auto &[family, path] : smallest) {
+  std::vector<std::string> corpus = test::instanceFiles(test::corpus());
+  EXPECT_EQ(corpus.size(), 81u);
+  for (const fs::path path : corpus) {
     std::string name = path.filename();
     if (name.ends_with(".xz")) name.resize(name.size() - 3);
     shell("xz -dcf '" + path.string() + "' > 'plain/" + name + "'", dir.path()); // copies what is not xz

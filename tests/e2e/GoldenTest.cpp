@@ -1,6 +1,7 @@
 // Whole outputs against the golden files of tests/golden: the bundled
 // examples (console output in both modes, DOT files in all four forms) and
-// every real benchmark instance in both modes. tests/golden/regenerate writes
+// the real benchmark instances in both modes: the corpus in the repository,
+// and the whole shared set when it is there. tests/golden/regenerate writes
 // them anew; read its diff before committing it.
 
 #include <gtest/gtest.h>
@@ -49,25 +50,33 @@ TEST(Golden, ExamplesDotFilesInEveryForm) {
   }
 }
 
-// The instances as they are shipped, the large ones compressed with xz: the
-// golden files were made from them unpacked.
-TEST(Golden, EveryRealInstanceInBothModes) {
+// The instances as they are kept, the large ones compressed with xz (a
+// file's item is the same whether it is compressed or not).
+void everyInstanceInBothModes(const test::InstanceSet &set) {
   test::ScratchDir dir;
-  fs::create_directory_symlink(fs::absolute(test::instancesDir()), dir.file("instances"));
+  fs::create_directory_symlink(fs::absolute(set.dir), dir.file("instances"));
   // Under the sanitizers, where a run costs ten times as much, -pre alone.
   for (const char *mode : {"run-pre", "run"}) {
     if (test::sanitized() && std::string(mode) == "run") break;
     std::vector<std::string> args{"instances"};
     if (std::string(mode) == "run-pre") args.insert(args.begin(), "-pre");
     test::RunResult r = test::runTarnu(args, {.cwd = dir.path()});
-    EXPECT_EQ(r.status, 335 % 256);
-    EXPECT_TRUE(r.err.starts_with("tarnu: 335 instances: ")) << r.err;
+    EXPECT_EQ(r.status, set.count % 256);
+    EXPECT_TRUE(r.err.starts_with("tarnu: " + std::to_string(set.count) + " instances: ")) << r.err;
     std::map<std::string, std::string> actual = test::itemsByPath(test::mask(r.out), ".xz");
     std::map<std::string, std::string> expected =
-        test::itemsByPath(test::readFile(GOLDEN + "instances/" + mode + ".out"), ".xz");
-    EXPECT_EQ(actual.size(), 335u);
+        test::itemsByPath(test::readFile(GOLDEN + set.golden + "/" + mode + ".out"), ".xz");
+    EXPECT_EQ(actual.size(), static_cast<std::size_t>(set.count));
     for (const auto &[path, item] : expected) EXPECT_EQ(actual[path], item) << mode << " " << path;
   }
+}
+
+TEST(Golden, CorpusInBothModes) { everyInstanceInBothModes(test::corpus()); }
+
+TEST(Golden, EveryRealInstanceInBothModes) {
+  test::InstanceSet shared = test::sharedSet();
+  if (shared.dir.empty()) GTEST_SKIP() << "the shared set is not there (../shared/instances, or TARNU_INSTANCES)";
+  everyInstanceInBothModes(shared);
 }
 
 } // namespace

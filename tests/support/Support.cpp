@@ -213,11 +213,25 @@ std::string tarnuBinary() { return TARNU_BINARY; }
 std::string tableBinary() { return TARNU_TABLE_BINARY; }
 std::string sourceDir() { return TARNU_SOURCE_DIR; }
 
-std::string instancesDir() {
+InstanceSet corpus() { return {sourceDir() + "/tests/instances", 81, "corpus"}; }
+
+InstanceSet sharedSet() {
   const char *given = std::getenv("TARNU_INSTANCES");
   std::string dir = given && *given ? given : sourceDir() + "/../shared/instances";
-  EXPECT_TRUE(fs::is_directory(dir)) << "the real instances are not at " << dir << " (set TARNU_INSTANCES)";
-  return dir;
+  if (given && *given) {
+    EXPECT_TRUE(fs::is_directory(dir)) << "TARNU_INSTANCES names no folder: " << dir;
+  }
+  return {fs::is_directory(dir) ? dir : "", 335, "instances"};
+}
+
+std::vector<std::string> instanceFiles(const InstanceSet &set) {
+  std::vector<std::string> files;
+  for (const auto &entry : fs::recursive_directory_iterator(set.dir)) {
+    std::string name = entry.path().filename();
+    bool dimacs = name.find(".qdimacs") != std::string::npos || name.find(".qcnf") != std::string::npos;
+    if (entry.is_regular_file() && dimacs) files.push_back(entry.path());
+  }
+  return files;
 }
 
 std::string mask(const std::string &output) {

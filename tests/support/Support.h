@@ -87,9 +87,23 @@ std::string preloadableBinary();
 std::string tarnuBinary();
 std::string tableBinary();
 std::string sourceDir();
-// The real benchmark instances: $TARNU_INSTANCES, else ../shared/instances
-// beside the source tree. A test that needs them fails when they are absent.
-std::string instancesDir();
+// A set of real benchmark instances: its folder, how many it holds, and the
+// folder of tests/golden with the expected items.
+struct InstanceSet {
+  std::string dir;
+  int count;
+  std::string golden;
+};
+// The corpus in the repository: one instance of every family of the shared
+// set (tests/instances, INDEX says which), always there.
+InstanceSet corpus();
+// The whole shared set, the extended run: $TARNU_INSTANCES, else
+// ../shared/instances beside the source tree; an empty folder when neither is
+// there (the test is then skipped). A TARNU_INSTANCES that names no folder
+// fails the test.
+InstanceSet sharedSet();
+// The QDIMACS files of a set, in the order its folders list them.
+std::vector<std::string> instanceFiles(const InstanceSet &set);
 
 // "compiled DATE)", "Growing time: Xms", "[OK, Xs]".
 std::string mask(const std::string &output);
