@@ -263,7 +263,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   QbFormula *formula = nullptr;
   try {
     VEXT_setStatus(STATUS_INITIAL);
-    QdimacsReading reading = Qdimacs_parseFile(inputPath.c_str());
+    // The inputs that are probed are also counted for their features.
+    QdimacsReading reading = Qdimacs_parseFile(inputPath.c_str(), probe);
     formula = reading.formula;
     if (!formula) {
       parseErrors += !reading.error.empty();
@@ -275,7 +276,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       if (probe && lineCapacity == INITIAL_LINE_BUFSIZE && size < static_cast<size_t>(INITIAL_LINE_BUFSIZE) - 1)
         check(probedSize == formula->claimedVarNumber, "the size probe and the reader disagree on the problem line");
       check(LINE_BUFSIZE >= lineCapacity, "the line capacity shrank");
-      int result = mainProcessingProcedure(formula); // releases the formula, unless it ends abnormally
+      if (reading.features) {
+        const std::string text = InstanceFeatures_text(*reading.features);
+        check(text.find("nan") == std::string::npos && text.find("inf") == std::string::npos,
+              "a feature is not a finite number");
+      }
+      // releases the formula, unless it ends abnormally
+      int result = mainProcessingProcedure(formula, reading.features ? &*reading.features : nullptr);
       formula = nullptr;
       check(result == EXIT_INSTANCE_DONE, "the pipeline returned an unexpected exit code");
       completed++;

@@ -17,6 +17,7 @@
 #include <sys/types.h>
 
 struct QbFormula;
+struct InstanceFeatures;
 
 // The limits of a run; 0 where none is set.
 struct BatchSettings {
@@ -29,12 +30,14 @@ struct BatchSettings {
   bool takes(long position) const { return position % shards == shard % shards; }
 };
 
-// What an instance child does with its parsed formula (returns the child's
-// exit code), and what the parent does after a child that did not complete
-// (removes what the child may have left half written).
+// What an instance child does with its parsed formula and, when they are
+// counted, its features (returns the child's exit code), and what the parent
+// does after a child that did not complete (removes what the child may have
+// left half written).
 struct InstanceProcedures {
-  int (*process)(QbFormula *formula);
+  int (*process)(QbFormula *formula, const InstanceFeatures *features);
   void (*cleanUp)(const char *path, pid_t child);
+  bool features = false; // the reader counts the features of every instance
 };
 
 // How the instances of a run ended, and what the walk skipped.

@@ -94,12 +94,12 @@ void InstanceChild_run(const ChildSetup &setup) {
   std::fputs(OutputTexts_head(setup.number, setup.path).c_str(), stdout);
   std::fflush(stdout);
   std::clock_t start = std::clock();
-  QdimacsReading reading = Qdimacs_parseFile(setup.path);
+  QdimacsReading reading = Qdimacs_parseFile(setup.path, setup.procedures->features);
   if (!reading.formula) {
     if (!reading.error.empty()) std::printf("%s%s%s", PARSE_ERROR_START.data(), reading.error.c_str(), MARK_END.data());
     leaveChild(reading.error.empty() ? CHILD_NO_PROBLEM_LINE : EXIT_PARSE_ERROR);
   }
-  int result = setup.process(reading.formula);
+  int result = setup.procedures->process(reading.formula, reading.features ? &*reading.features : nullptr);
   unsigned long ticks = static_cast<unsigned long>(std::clock()) - static_cast<unsigned long>(start);
   std::printf("%s%.1f%s", OK_MARK_START.data(), static_cast<double>(ticks) / CLOCKS_PER_SEC, OK_MARK_END.data());
   std::fflush(stdout);

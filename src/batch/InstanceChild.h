@@ -23,7 +23,7 @@ struct ChildSetup {
   int output;   // write end of the pipe to the parent
   pid_t parent; // the process that forked it
   long memoutMegabytes;
-  int (*process)(QbFormula *formula);
+  const InstanceProcedures *procedures;
   const sigset_t *signalMask; // the mask to run with (the parent's blocks every signal around the fork)
 };
 

@@ -169,8 +169,8 @@ void Scheduler::launch(Job &job, int &error) {
   pid_t parent = getpid();
   pid_t child = fork();
   if (child == 0)
-    InstanceChild_run(ChildSetup{job.path.c_str(), job.number, ends[1], parent, settings_.memoutMegabytes,
-                                 procedures_.process, &before});
+    InstanceChild_run(
+        ChildSetup{job.path.c_str(), job.number, ends[1], parent, settings_.memoutMegabytes, &procedures_, &before});
   error = errno;
   sigprocmask(SIG_SETMASK, &before, nullptr);
   close(ends[1]);

@@ -15,8 +15,10 @@
 // cannot be opened, a compressed stream that is damaged) is a parse error
 // with a short reason.
 
+#include <optional>
 #include <string>
 
+#include "features/InstanceFeatures.h"
 #include "qdimacs/InputFile.h"
 
 struct QbFormula;
@@ -34,11 +36,12 @@ constexpr int MAX_VARIABLE = 268435455;
 struct QdimacsReading {
   QbFormula *formula = nullptr;
   std::string error;
+  std::optional<InstanceFeatures> features; // of a formula read with features asked for
 };
 
-// Parses the file. Resets the step statistics, sets the run status, and may
-// grow LINE_BUFSIZE.
-QdimacsReading Qdimacs_parseFile(const char *path);
+// Parses the file, counting its features when asked. Resets the step
+// statistics, sets the run status, and may grow LINE_BUFSIZE.
+QdimacsReading Qdimacs_parseFile(const char *path, bool features = false);
 
 // The variable count declared in the file's problem line, as the directory
 // walk sorts by it: comment lines are skipped; 0 without a problem line that

@@ -21,10 +21,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
+#include <optional>
 
 #include "base/IOutils.h"
 #include "base/RunStatus.h"
 #include "base/Statistics.h"
+#include "features/InstanceFeatures.h"
 #include "formula/QbFormula.h"
 #include "qdimacs/InputFile.h"
 #include "storage/AbnormalExit.h"
@@ -238,8 +241,9 @@ enum class Attempt { Done, NoHeader, Error, Restart };
 // One attempt at reading the file with the current LINE_BUFSIZE.
 class Parser {
 public:
-  Parser(const char *path, std::string &error)
-      : path_(path), error_(error), lits_(SITE_LITERALS, MODULE), seen_(SITE_SEEN, MODULE) {}
+  // With features set, the attempt also counts the instance's features.
+  Parser(const char *path, std::string &error, std::optional<InstanceFeatures> *features)
+      : path_(path), error_(error), features_(features), lits_(SITE_LITERALS, MODULE), seen_(SITE_SEEN, MODULE) {}
   ~Parser() { QbFormula_delete(formula_); }
 
   Attempt run(QbFormula *&result) {
@@ -268,6 +272,10 @@ public:
     if (outcome == Attempt::Done) {
       lits_.release();
       seen_.release();
+      if (counter_) {
+        *features_ = counter_->finish();
+        counter_.reset(); // before the formula takes its memory
+      }
       formula_->emptyInputClause = emptyClauseRead_;
       QbFormula_finalize(formula_);
       result = formula_;
@@ -349,6 +357,7 @@ private:
       break;
     }
     formula_ = QbFormula_new(path_, numVars_, numClauses_);
+    if (features_) counter_.emplace(numVars_);
 
     // Prefix: quantifier lines; comment and blank lines are skipped.
     bool quantifierSeen = false;
@@ -431,6 +440,7 @@ private:
       p = skipToken(p, end);
     }
     QbFormula_addQuantification(formula_, letter, static_cast<int>(lits_.size()), lits_.data());
+    if (counter_) counter_->addBlock(letter, lits_.data(), lits_.size());
     return true;
   }
 
@@ -456,6 +466,7 @@ private:
     if (numberError(number, p, digitsEnd)) return false;
     if (value == 0) {
       emptyClauseRead_ = true;
+      if (counter_) counter_->addClause(nullptr, 0);
       return true;
     }
     if (variableError(value)) return false;
@@ -490,7 +501,10 @@ private:
       }
     }
     clearSeen();
-    if (!tautology && !emptyClauseRead_) QbFormula_addClause(formula_, static_cast<int>(lits_.size()), lits_.data());
+    if (tautology) return true;
+    if (!emptyClauseRead_) QbFormula_addClause(formula_, static_cast<int>(lits_.size()), lits_.data());
+    // The features count the clauses after an empty one too.
+    if (counter_) counter_->addClause(lits_.data(), lits_.size());
     return true;
   }
 
@@ -551,14 +565,17 @@ private:
   int numVars_ = 0;
   int numClauses_ = 0;
   QbFormula *formula_ = nullptr;
+  std::optional<InstanceFeatures> *features_;
+  std::optional<FeatureCounter> counter_;
   CheckedArray<int> lits_;
   CheckedArray<int> seen_;
   bool emptyClauseRead_ = false;
 };
 } // namespace
 
-QdimacsReading Qdimacs_parseFile(const char *path) {
+QdimacsReading Qdimacs_parseFile(const char *path, bool features) {
   QdimacsReading reading;
+  const std::clock_t start = std::clock();
   for (;;) {
     Statistics_init();
     VEXT_setStatus(STATUS_PARSING);
@@ -566,12 +583,17 @@ QdimacsReading Qdimacs_parseFile(const char *path) {
     Attempt outcome;
     reading.error.clear();
     {
-      Parser parser(path, reading.error);
+      Parser parser(path, reading.error, features ? &reading.features : nullptr);
       outcome = parser.run(reading.formula);
       line = parser.tooLongLine();
     }
     switch (outcome) {
     case Attempt::Done:
+      if (reading.features) {
+        const auto ticks = static_cast<unsigned long>(std::clock()) - static_cast<unsigned long>(start);
+        reading.features->timeMs = static_cast<long>(ticks * 1000 / CLOCKS_PER_SEC);
+      }
+      return reading;
     case Attempt::NoHeader:
     case Attempt::Error: return reading;
     case Attempt::Restart:

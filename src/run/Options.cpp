@@ -23,6 +23,7 @@ struct Settings {
   int compressedTarnuEnabled = 1;
   int qbfReasoningEnabled = 0;
   int qcir = 0;
+  bool features = false;
   const QdimacsStrategy *qdimacs = nullptr;
   std::optional<std::string> dirName;
   std::string dotDir;
@@ -126,7 +127,7 @@ Take takeFolder(const char *value) {
 }
 
 // What a flag does; "-version" ends the scan (it stops the run).
-enum class Flag { Tree, Clauses, Linear, Pre, Qcir, Version };
+enum class Flag { Tree, Clauses, Linear, Pre, Qcir, Features, Version };
 
 void apply(Flag flag) {
   Settings &s = Options_settings;
@@ -136,6 +137,7 @@ void apply(Flag flag) {
   case Flag::Linear: s.compressedTarnuEnabled = 0; break;
   case Flag::Pre: s.qbfReasoningEnabled = 1; break;
   case Flag::Qcir: s.qcir = 1; break;
+  case Flag::Features: s.features = true; break;
   case Flag::Version: break;
   }
 }
@@ -215,6 +217,9 @@ constexpr Option OPTIONS[] = {
      BATCH,
      "to write those files under DIR, not beside the input."},
     {"-dotdir", Kind::Word, {}, takeFolder, "-dotdir=DIR", BATCH, "the same."},
+    {"-features", Kind::Flag, Flag::Features, nullptr, "-features", BATCH,
+     "to print the 46 standard instance features of algorithm\n"
+     "selection after the formula summary."},
 };
 
 // The option the argument names, and in value its value (null for a flag);
@@ -377,6 +382,7 @@ const BatchSettings &Options_getBatchSettings() { return Options_settings.batch;
 const char *Options_getDotDir() { return Options_settings.dotDir.empty() ? nullptr : Options_settings.dotDir.c_str(); }
 const QdimacsStrategy *Options_getQdimacsStrategy() { return Options_settings.qdimacs; }
 int Options_getQcirEnabled() { return Options_settings.qcir; }
+bool Options_getFeaturesEnabled() { return Options_settings.features; }
 
 void Options_setFormulaFiles(const char *qdimacsStrategy, int qcir) {
   Options_settings.qdimacs = nullptr;

@@ -33,6 +33,7 @@ const char *Options_getDotDir(); // null: the DOT files go beside the input
 // The strategy of -qdimacs=STRATEGY, else null.
 const QdimacsStrategy *Options_getQdimacsStrategy();
 int Options_getQcirEnabled();
+bool Options_getFeaturesEnabled();
 
 // Sets the flags directly, without a command line (the fuzzing harness draws
 // them from its input), and back to the values at program start.

@@ -8,6 +8,7 @@
 #include "base/IOutils.h"
 #include "base/OutputTexts.h"
 #include "base/RunStatus.h"
+#include "features/InstanceFeatures.h"
 #include "formula/QbFormula.h"
 #include "normalize/QbFormulaNormalize.h"
 #include "run/Options.h"
@@ -86,8 +87,9 @@ struct FormulaFiles {
 };
 } // namespace
 
-int mainProcessingProcedure(QbFormula *formula) {
+int mainProcessingProcedure(QbFormula *formula, const InstanceFeatures *features) {
   QbFormula_printData(formula);
+  if (features) std::fputs(InstanceFeatures_text(*features).c_str(), stdout);
   std::fflush(stdout);
   FormulaFiles files(QbFormula_getName(formula));
   const int parsed = formula->emptyInputClause ? OUTCOME_FALSE_EMPTY_INPUT_CLAUSE : OUTCOME_UNDECIDED;

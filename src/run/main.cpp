@@ -39,8 +39,8 @@ int main(int argc, char **argv) {
   StandardOutput_check();
   Memory_init();
   Tally tally;
-  int result = Qdimacs_processInstancesInPath(
-      Options_getDirName(), {mainProcessingProcedure, removeLeftoversOfInstance}, Options_getBatchSettings(), tally);
+  const InstanceProcedures procedures{mainProcessingProcedure, removeLeftoversOfInstance, Options_getFeaturesEnabled()};
+  int result = Qdimacs_processInstancesInPath(Options_getDirName(), procedures, Options_getBatchSettings(), tally);
   std::printf("\n");
   StandardOutput_finish();
   Qdimacs_reportToStandardError(tally);

@@ -50,16 +50,28 @@ TEST(Golden, ExamplesDotFilesInEveryForm) {
   }
 }
 
+// An item without its features block, and the block.
+std::pair<std::string, std::string> withoutFeatures(const std::string &item) {
+  std::size_t start = item.find("\n------FEATURES------\n");
+  if (start == std::string::npos) return {item, ""};
+  std::size_t end = item.find("\nFeature time: Xms", start) + 18;
+  return {item.substr(0, start) + item.substr(end), item.substr(start, end - start)};
+}
+
 // The instances as they are kept, the large ones compressed with xz (a
-// file's item is the same whether it is compressed or not).
+// file's item is the same whether it is compressed or not). With -features
+// (and -pre, which leaves the features those of the input) each item is the
+// item of -pre with the block inserted.
 void everyInstanceInBothModes(const test::InstanceSet &set) {
   test::ScratchDir dir;
   fs::create_directory_symlink(fs::absolute(set.dir), dir.file("instances"));
+  const std::map<std::string, std::vector<std::string>> options{
+      {"run-pre", {"-pre"}}, {"run-features", {"-features", "-pre", "-jobs=2"}}, {"run", {}}};
   // Under the sanitizers, where a run costs ten times as much, -pre alone.
-  for (const char *mode : {"run-pre", "run"}) {
-    if (test::sanitized() && std::string(mode) == "run") break;
-    std::vector<std::string> args{"instances"};
-    if (std::string(mode) == "run-pre") args.insert(args.begin(), "-pre");
+  for (const char *mode : {"run-pre", "run-features", "run"}) {
+    if (test::sanitized() && std::string(mode) != "run-pre") break;
+    std::vector<std::string> args = options.at(mode);
+    args.push_back("instances");
     test::RunResult r = test::runTarnu(args, {.cwd = dir.path()});
     EXPECT_EQ(r.status, set.count % 256);
     EXPECT_TRUE(r.err.starts_with("tarnu: " + std::to_string(set.count) + " instances: ")) << r.err;
@@ -68,6 +80,13 @@ void everyInstanceInBothModes(const test::InstanceSet &set) {
         test::itemsByPath(test::readFile(GOLDEN + set.golden + "/" + mode + ".out"), ".xz");
     EXPECT_EQ(actual.size(), static_cast<std::size_t>(set.count));
     for (const auto &[path, item] : expected) EXPECT_EQ(actual[path], item) << mode << " " << path;
+    if (std::string(mode) != "run-features") continue;
+    auto plain = test::itemsByPath(test::readFile(GOLDEN + set.golden + "/run-pre.out"), ".xz");
+    for (const auto &[path, item] : actual) {
+      auto [rest, block] = withoutFeatures(item);
+      EXPECT_EQ(rest, plain[path]) << path;
+      for (const char *bad : {"nan", "inf", ": -"}) EXPECT_EQ(block.find(bad), std::string::npos) << path;
+    }
   }
 }
 

@@ -238,8 +238,10 @@ std::string mask(const std::string &output) {
   static const std::regex date(R"(compiled [A-Z][a-z][a-z] [ 0-9][0-9] [0-9]{4}\))");
   static const std::regex growing(R"(Growing time: [0-9]+ms)");
   static const std::regex ok(R"(\[OK, [0-9]+\.[0-9]s\])");
+  static const std::regex features(R"(Feature time: [0-9]+ms)");
   std::string masked = std::regex_replace(output, date, "compiled DATE)");
   masked = std::regex_replace(masked, growing, "Growing time: Xms");
+  masked = std::regex_replace(masked, features, "Feature time: Xms");
   return std::regex_replace(masked, ok, "[OK, Xs]");
 }
 
