@@ -164,6 +164,10 @@ int IOutils_openRegularFile(const char *path, int flags, const char **reason) {
 
 int IOutils_openInputFile(const char *path) { return IOutils_openRegularFile(path, O_RDONLY); }
 
+int IOutils_openInputFileAt(int folder, const char *name) {
+  return openRegularFileAt(folder, name, O_RDONLY, nullptr);
+}
+
 int IOutils_flushStream(FILE *stream) {
   errno = 0;
   if (std::fflush(stream) == 0 && !std::ferror(stream)) return 0;
@@ -204,13 +208,37 @@ OutputFile::OutputFile(const char *inputPath, const char *suffix, const char *ou
     temporaryName_[0] = '\0';
     return;
   }
-  if (exists) fchmod(fd, st.st_mode & 07777);
-  file_ = fdopen(fd, "w");
+  // The old file's permissions, but never its setuid, setgid or sticky bit:
+  // the new file belongs to this process's user, who may be another.
+  if (exists) fchmod(fd, st.st_mode & 0777);
+  sink_.fd = fd;
+  file_ = fopencookie(&sink_, "w", cookie_io_functions_t{nullptr, writeToSink, nullptr, closeSink});
   if (!file_) {
     reason_ = std::strerror(errno);
     close(fd);
     discard();
   }
+}
+
+ssize_t OutputFile::writeToSink(void *sink, const char *data, std::size_t size) {
+  auto *to = static_cast<Sink *>(sink);
+  for (std::size_t done = 0; done < size;) {
+    ssize_t n = write(to->fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (!to->error) to->error = n < 0 ? errno : EIO;
+      return done > 0 ? static_cast<ssize_t>(done) : -1;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(size);
+}
+
+int OutputFile::closeSink(void *sink) {
+  auto *to = static_cast<Sink *>(sink);
+  if (close(to->fd) != 0 && !to->error) to->error = errno;
+  to->fd = -1;
+  return to->error ? -1 : 0;
 }
 
 OutputFile::~OutputFile() {
@@ -229,6 +257,7 @@ bool OutputFile::commit() {
   if (!file_) return false;
   int error = IOutils_closeStream(file_);
   file_ = nullptr;
+  if (sink_.error) error = sink_.error; // the first failure says what went wrong
   if (!error && renameat(folder_, temporaryName_, folder_, finalName_) != 0) error = errno;
   if (error) {
     reason_ = reasonFor(error);

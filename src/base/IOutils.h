@@ -3,6 +3,7 @@
 // and the safe opening of the files the program reads and writes.
 
 #include <cstdio>
+#include <sys/types.h>
 
 #include "base/OutputTexts.h" // the reasons given for a path not taken
 
@@ -28,6 +29,9 @@ const char *IOutils_whyNotProcessed(const char *path);
 int IOutils_openRegularFile(const char *path, int flags, const char **reason = nullptr);
 // An input file: followed through links, read only.
 int IOutils_openInputFile(const char *path);
+// The same for a name in the folder of a descriptor (AT_FDCWD: the working
+// directory), so that no path length limits where a file may be.
+int IOutils_openInputFileAt(int folder, const char *name);
 
 // Writes out what the stream holds: 0, or the errno of the write that failed
 // (EIO where the library kept none).
@@ -65,7 +69,17 @@ public:
 private:
   void discard();
 
+  // Where the stream writes: the file, and the error of the first write that
+  // failed (a stream keeps only that one failed).
+  struct Sink {
+    int fd = -1;
+    int error = 0;
+  };
+  static ssize_t writeToSink(void *sink, const char *data, std::size_t size);
+  static int closeSink(void *sink);
+
   int folder_ = -1;
+  Sink sink_;
   FILE *file_ = nullptr;
   char *finalName_ = nullptr;
   char temporaryName_[40] = "";

@@ -196,6 +196,9 @@ inline constexpr std::string_view DOT_NOT_WRITTEN = "[DOT FILE NOT WRITTEN: ";
 inline constexpr std::string_view QDIMACS_NOT_WRITTEN = "[QDIMACS FILE NOT WRITTEN: ";
 inline constexpr std::string_view QCIR_NOT_WRITTEN = "[QCIR FILE NOT WRITTEN: ";
 inline constexpr std::string_view MARK_END = "]";
+// Why a QDIMACS file is not written besides the system's reasons: it would
+// declare more variables than the reader reads (MAX_VARIABLE).
+inline constexpr const char *REASON_TOO_MANY_VARIABLES = "too many variables";
 // The abnormal exit's message is the storage layer's (ABNORMAL_EXIT_START
 // and the rest, in storage/AbnormalExit.h). Its texts besides the lack of
 // memory (ERR_NO_MEMORY there): an empty clause reached by a universal pure

@@ -3,6 +3,7 @@
 #include "batch/Batch.h"
 
 #include <cstdio>
+#include <fcntl.h>
 
 #include "base/OutputTexts.h"
 #include "base/RunStatus.h"
@@ -20,7 +21,7 @@ int Qdimacs_processInstancesInPath(const char *path, const InstanceProcedures &p
     // and ends as a run over an empty directory does.
     scheduler.noteFound(1);
     bool taken = scheduler.takeNext();
-    if (taken) scheduler.submit(path, 0);
+    if (taken) scheduler.submit(path, 0, AT_FDCWD, 0);
     scheduler.finish();
     result = taken ? scheduler.lastOutcome() : 0;
   } else {

@@ -53,25 +53,31 @@ void plainSignals(const sigset_t *mask) {
   sigprocmask(SIG_SETMASK, mask, nullptr);
 }
 
-// Standard output becomes the pipe; every descriptor above standard error
+// Standard output becomes the pipe, and the folder of the file (when it is
+// a descriptor) descriptor 3; every other descriptor above standard error
 // (the parent's pipes, its signal pipe, whatever it inherited) is closed.
-void keepOnlyOwnDescriptors(int output) {
+// Returns the folder's descriptor.
+int keepOnlyOwnDescriptors(int output, int folder) {
   if (output != STDOUT_FILENO) {
     dup2(output, STDOUT_FILENO);
     close(output);
   }
+  constexpr int FOLDER = STDERR_FILENO + 1;
+  if (folder >= 0 && folder != FOLDER) dup2(folder, FOLDER);
+  const int own = folder >= 0 ? FOLDER : folder, firstClosed = folder >= 0 ? FOLDER + 1 : FOLDER;
 #if defined(__linux__) && defined(SYS_close_range)
-  if (syscall(SYS_close_range, 3U, ~0U, 0U) == 0) return;
+  if (syscall(SYS_close_range, static_cast<unsigned>(firstClosed), ~0U, 0U) == 0) return own;
 #endif
   // Without close_range: the open descriptors as the system lists them.
   if (DIR *fds = opendir("/dev/fd")) {
-    int own = dirfd(fds);
+    int listing = dirfd(fds);
     while (const dirent *entry = readdir(fds)) {
       int fd = std::atoi(entry->d_name);
-      if (fd > STDERR_FILENO && fd != own) close(fd);
+      if (fd >= firstClosed && fd != listing) close(fd);
     }
     closedir(fds);
   }
+  return own;
 }
 
 void limitMemory(long megabytes) {
@@ -88,13 +94,13 @@ void limitMemory(long megabytes) {
 void InstanceChild_run(const ChildSetup &setup) {
   tieToParent(setup.parent);
   plainSignals(setup.signalMask);
-  keepOnlyOwnDescriptors(setup.output);
+  const int folder = keepOnlyOwnDescriptors(setup.output, setup.folder);
   limitMemory(setup.memoutMegabytes);
   VEXT_setStatus(STATUS_INITIAL);
   std::fputs(OutputTexts_head(setup.number, setup.path).c_str(), stdout);
   std::fflush(stdout);
   std::clock_t start = std::clock();
-  QdimacsReading reading = Qdimacs_parseFile(setup.path, setup.procedures->features);
+  QdimacsReading reading = Qdimacs_parseFile(setup.path, setup.procedures->features, folder, setup.name);
   if (!reading.formula) {
     if (!reading.error.empty()) std::printf("%s%s%s", PARSE_ERROR_START.data(), reading.error.c_str(), MARK_END.data());
     leaveChild(reading.error.empty() ? CHILD_NO_PROBLEM_LINE : EXIT_PARSE_ERROR);

@@ -110,10 +110,12 @@ bool Scheduler::takeNext() {
   return false;
 }
 
-void Scheduler::submit(const char *path, double spentSeconds) {
+void Scheduler::submit(const char *path, double spentSeconds, int folder, std::size_t nameAt) {
   while (running_ >= settings_.jobs) step(true);
   Job &job = enqueue(path);
   if (settings_.timeoutSeconds > 0) job.budget = std::max(settings_.timeoutSeconds - spentSeconds, 0.001);
+  job.folder = folder;
+  job.nameAt = nameAt;
   start(job);
 }
 
@@ -132,26 +134,24 @@ void Scheduler::finish() {
   progress_.show(done_, found_, tally_.ok, tally_.timeouts, true);
 }
 
-// Starts the job's child. A failure while other children run is waited out
-// (one of them ending frees what was missing); with none running, it is the
-// instance's alone.
+// Starts the job's child. A failure while other children hold descriptors
+// or processes is waited out (one of them giving its own back frees what was
+// missing); with none held, it is the instance's alone.
 void Scheduler::start(Job &job) {
   job.starting = true;
   for (;;) {
     int error = 0;
     launch(job, error);
     if (job.pid > 0) break;
-    if (running_ > 0) {
-      awaitAChildsEnd();
-      continue;
-    }
+    if (awaitRelease()) continue;
     job.starting = false;
-    sayOnStandardError(job.path.c_str(), error);
+    sayOnStandardError(DIAGNOSTIC_NOT_STARTED, job.path.c_str(), error);
     tally_.abnormalExits++;
     printReady();
     return;
   }
   job.starting = false;
+  job.folder = -1;
 }
 
 void Scheduler::launch(Job &job, int &error) {
@@ -170,7 +170,8 @@ void Scheduler::launch(Job &job, int &error) {
   pid_t child = fork();
   if (child == 0)
     InstanceChild_run(
-        ChildSetup{job.path.c_str(), job.number, ends[1], parent, settings_.memoutMegabytes, &procedures_, &before});
+        ChildSetup{job.path.c_str(), job.folder, job.path.c_str() + job.nameAt, job.number, ends[1], parent,
+                   settings_.memoutMegabytes, &procedures_, &before});
   error = errno;
   sigprocmask(SIG_SETMASK, &before, nullptr);
   close(ends[1]);
@@ -184,8 +185,18 @@ void Scheduler::launch(Job &job, int &error) {
   running_++;
 }
 
-void Scheduler::awaitAChildsEnd() {
-  for (int before = running_; running_ == before;) step(true);
+// The children that still hold a process or the read end of a pipe.
+int Scheduler::holders() const {
+  int n = 0;
+  for (const Job &job : jobs_) n += (job.pid > 0 && !job.reaped) || job.output >= 0;
+  return n;
+}
+
+bool Scheduler::awaitRelease() {
+  int before = holders();
+  if (before == 0) return false;
+  while (holders() >= before) step(true);
+  return true;
 }
 
 // The one turn of the loop: waits (or only looks) for output, a child's end,
@@ -329,9 +340,9 @@ void Scheduler::emit(const std::string &text) {
 
 void Scheduler::emit(const char *text) { emit(std::string(text)); }
 
-void Scheduler::sayOnStandardError(const char *path, int error) {
+void Scheduler::sayOnStandardError(const char *format, const char *path, int error) {
   progress_.clear();
-  std::fprintf(stderr, DIAGNOSTIC_NOT_STARTED, path, std::strerror(error));
+  std::fprintf(stderr, format, path, std::strerror(error));
 }
 
 // Every child still running killed and reaped, and what it left half

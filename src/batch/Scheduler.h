@@ -14,10 +14,11 @@
 // reap) and SIGINT, SIGTERM, SIGHUP, which end the run.
 //
 // Faults, and what becomes of them:
-// - a pipe or fork that fails is tried again once a running child has ended;
-//   with none running, the instance alone is said on standard error
-//   ("tarnu: PATH: cannot start a process: REASON") and counted among the
-//   abnormal exits;
+// - a pipe or fork that fails (descriptors or processes run out) is tried
+//   again once a child has ended and its pipe is drained and closed; only
+//   when no child holds a descriptor or a process any more is the instance
+//   said on standard error ("tarnu: PATH: cannot start a process: REASON")
+//   and counted among the abnormal exits;
 // - a child past its time limit gets SIGUSR1, then SIGKILL a second later;
 // - a write to standard output that fails ends the run at once: the children
 //   are killed and reaped, what they left half written is removed, and the
@@ -49,8 +50,14 @@ public:
   bool takeNext();
   // The next instance in the walk's order; returns once its child runs (or
   // could not be started). spentSeconds: what its probe took, charged to its
-  // time limit.
-  void submit(const char *path, double spentSeconds);
+  // time limit. The child opens the file as the part of path from nameAt on,
+  // in the folder of the descriptor folder (AT_FDCWD: the whole path).
+  void submit(const char *path, double spentSeconds, int folder, std::size_t nameAt);
+  // Waits until a child has ended and given back its descriptors; false
+  // at once when no child holds any.
+  bool awaitRelease();
+  // A diagnostic about a path (the format takes the path and the reason).
+  void sayOnStandardError(const char *format, const char *path, int error);
   // The next instance, whose probe ran out of time: its item is its head and
   // [TIMEOUT], and no child runs it.
   void submitTimedOut(const char *path);
@@ -83,6 +90,8 @@ private:
     bool signalled = false;
     bool timedOutUnrun = false; // its probe ran out of time
     bool starting = false;      // its child is yet to be started
+    int folder = -1;            // while starting: where the child opens the file
+    std::size_t nameAt = 0;     // the file's name in path
     std::string text;           // output not yet printed
     bool ended() const { return !starting && (pid < 0 || (reaped && output < 0)); }
   };
@@ -90,7 +99,7 @@ private:
   Job &enqueue(const char *path);
   void start(Job &job);
   void launch(Job &job, int &error);
-  void awaitAChildsEnd();
+  int holders() const;
   void step(bool wait);
   void watch(int fd, Job *job);
   void takeSignals();
@@ -102,7 +111,6 @@ private:
   void conclude(Job &job);
   void emit(const std::string &text);
   void emit(const char *text);
-  void sayOnStandardError(const char *path, int error);
   void killChildren();
   [[noreturn]] void abandon(int signal, int outputError);
 

@@ -3,14 +3,18 @@
 #include "batch/Walk.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/IOutils.h"
+#include "base/OutputTexts.h"
 #include "batch/Progress.h"
 #include "batch/Scheduler.h"
 #include "qdimacs/Qdimacs.h"
@@ -72,32 +76,84 @@ int instanceSizeComparison(const Instance &a, const Instance &b) {
 const char *separatorAfter(const char *dirPath) {
   return dirPath[0] && dirPath[std::strlen(dirPath) - 1] == '/' ? "" : "/";
 }
+
+bool outOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+
+// Whether fd is the folder of st (the way back through ".." may lead
+// elsewhere when the tree is moved meanwhile).
+bool sameFolder(int fd, const struct stat &st) {
+  struct stat now;
+  return fd >= 0 && fstat(fd, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
+}
 } // namespace
 
 DirectoryWalk::DirectoryWalk(Scheduler &scheduler, const BatchSettings &settings)
     : scheduler_(scheduler), settings_(settings) {}
 
 int DirectoryWalk::walk(const char *dirPath) {
+  int fd = openFolder(AT_FDCWD, dirPath, dirPath, true);
+  if (fd < 0) return 0;
+  return walkFolder(fd, dirPath, nullptr);
+}
+
+// Opens a folder (a subfolder without following a link). Descriptors that
+// run out are waited for while the scheduler holds some it will give back;
+// a folder that cannot be opened is counted, and said when descriptors ran
+// out for good.
+int DirectoryWalk::openFolder(int parent, const char *name, const char *path, bool follow) {
+  for (;;) {
+    int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+    if (fd >= 0) return fd;
+    int error = errno;
+    if (outOfDescriptors(error) && scheduler_.awaitRelease()) continue;
+    if (outOfDescriptors(error)) scheduler_.sayOnStandardError(DIAGNOSTIC_PATH, path, error);
+    scheduler_.tally().unreadableDirectories++;
+    return -1;
+  }
+}
+
+int DirectoryWalk::openInstance(int folder, const char *name) {
+  for (;;) {
+    int fd = IOutils_openInputFileAt(folder, name);
+    if (fd >= 0 || !outOfDescriptors(errno) || !scheduler_.awaitRelease()) return fd;
+  }
+}
+
+// The folder open as fd, which it closes; with back set, gives there its
+// parent folder again, opened through "..": a walk holds one folder
+// descriptor at a time however deep the tree, and no path is ever opened
+// whole, so no path length limits it.
+int DirectoryWalk::walkFolder(int fd, const std::string &dirPath, int *back) {
   CheckedArray<Entry> entries(SITE_TABLE, MODULE);
   Tally &tally = scheduler_.tally();
-  DIR *dir = opendir(dirPath);
-  if (!dir) {
-    tally.unreadableDirectories++;
-    return 0;
-  }
-  const char *separator = separatorAfter(dirPath);
   long files = 0;
-  while (const dirent *entry = readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    EntryKind kind = kindOf(entry->d_type, dirfd(dir), entry->d_name);
-    if (kind == EntryKind::Link || kind == EntryKind::Special) {
-      (kind == EntryKind::Link ? tally.links : tally.specialFiles)++;
-      continue;
+  struct stat here;
+  bool listed = false;
+  if (fstat(fd, &here) == 0)
+    if (int listing = dup(fd); listing >= 0) {
+      if (DIR *dir = fdopendir(listing)) {
+        listed = true;
+        while (const dirent *entry = readdir(dir)) {
+          if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+          EntryKind kind = kindOf(entry->d_type, dirfd(dir), entry->d_name);
+          bool dimacs = IOutils_hasDimacsExtension(entry->d_name);
+          if (kind == EntryKind::Link || kind == EntryKind::Special) {
+            // Only what would have been an instance is said to be skipped.
+            if (dimacs) (kind == EntryKind::Link ? tally.links : tally.specialFiles)++;
+            continue;
+          }
+          if (kind == EntryKind::File && dimacs) files++;
+          entries.push(Entry{joined(entry->d_name).release(), kind});
+        }
+        closedir(dir);
+      } else {
+        close(listing);
+      }
     }
-    if (kind == EntryKind::File && IOutils_hasDimacsExtension(entry->d_name)) files++;
-    entries.push(Entry{joined(entry->d_name).release(), kind});
+  if (!listed) {
+    tally.unreadableDirectories++;
+    return leave(fd, back), 0;
   }
-  closedir(dir);
   scheduler_.noteFound(files);
 
   InputLimits limits;
@@ -110,17 +166,29 @@ int DirectoryWalk::walk(const char *dirPath) {
     return settings_.timeoutSeconds <= 0 || monotonicSeconds() - probeStarted < settings_.timeoutSeconds;
   };
 
+  const std::string prefix = dirPath + separatorAfter(dirPath.c_str());
   CheckedArray<Instance> table(SITE_TABLE, MODULE);
   int count = 0;
   for (std::size_t i = 0; i < entries.size(); i++) {
     Text name(entries[i].name);
-    Text full = joined(dirPath, separator, name.get());
+    Text full = joined(prefix.c_str(), name.get());
     if (entries[i].kind == EntryKind::Directory) {
-      count += walk(full.get());
-    } else if (IOutils_hasDimacsExtension(name.get())) {
+      if (fd < 0) continue; // lost the way back: counted below
+      int sub = openFolder(fd, name.get(), full.get(), false);
+      if (sub < 0) continue;
+      close(fd);
+      int parent = -1;
+      count += walkFolder(sub, full.get(), &parent);
+      fd = sameFolder(parent, here) ? parent : -1;
+      if (fd < 0) {
+        if (parent >= 0) close(parent);
+        tally.unreadableDirectories++;
+      }
+    } else if (fd >= 0 && IOutils_hasDimacsExtension(name.get())) {
       probeStarted = monotonicSeconds();
       bool abandoned = false;
-      int size = Qdimacs_probeInstanceSize(full.get(), limits, &abandoned);
+      int file = openInstance(fd, name.get());
+      int size = file < 0 ? 0 : Qdimacs_probeOpenFile(file, full.get(), limits, &abandoned);
       table.push(Instance{full.release(), abandoned ? 0 : size, monotonicSeconds() - probeStarted, abandoned});
     }
   }
@@ -132,8 +200,15 @@ int DirectoryWalk::walk(const char *dirPath) {
     if (table[i].probeTimedOut)
       scheduler_.submitTimedOut(path.get());
     else
-      scheduler_.submit(path.get(), table[i].probeSeconds);
+      scheduler_.submit(path.get(), table[i].probeSeconds, fd, prefix.size());
     count++;
   }
+  leave(fd, back);
   return count;
+}
+
+// Closes the folder, after opening its parent into *back when asked.
+void DirectoryWalk::leave(int fd, int *back) {
+  if (back) *back = fd < 0 ? -1 : openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) close(fd);
 }

@@ -39,9 +39,12 @@ struct QdimacsReading {
   std::optional<InstanceFeatures> features; // of a formula read with features asked for
 };
 
-// Parses the file, counting its features when asked. Resets the step
-// statistics, sets the run status, and may grow LINE_BUFSIZE.
-QdimacsReading Qdimacs_parseFile(const char *path, bool features = false);
+// Parses the file, counting its features when asked. The file is opened as
+// name in the folder of the descriptor folder when a name is given, else as
+// path; path names the formula either way. Resets the step statistics, sets
+// the run status, and may grow LINE_BUFSIZE.
+QdimacsReading Qdimacs_parseFile(const char *path, bool features = false, int folder = -1,
+                                 const char *name = nullptr);
 
 // The variable count declared in the file's problem line, as the directory
 // walk sorts by it: comment lines are skipped; 0 without a problem line that
@@ -49,3 +52,6 @@ QdimacsReading Qdimacs_parseFile(const char *path, bool features = false);
 // decoders of a compressed file (a decoder over them gives 0) and may stop
 // the probe, which then says so in *abandoned and gives 0.
 int Qdimacs_probeInstanceSize(const char *path, const InputLimits &limits = {}, bool *abandoned = nullptr);
+// The same for a file already open (the probe takes the descriptor over);
+// path only names it.
+int Qdimacs_probeOpenFile(int fd, const char *path, const InputLimits &limits = {}, bool *abandoned = nullptr);

@@ -242,12 +242,14 @@ enum class Attempt { Done, NoHeader, Error, Restart };
 class Parser {
 public:
   // With features set, the attempt also counts the instance's features.
-  Parser(const char *path, std::string &error, std::optional<InstanceFeatures> *features)
-      : path_(path), error_(error), features_(features), lits_(SITE_LITERALS, MODULE), seen_(SITE_SEEN, MODULE) {}
+  Parser(const char *path, int folder, const char *name, std::string &error,
+         std::optional<InstanceFeatures> *features)
+      : path_(path), folder_(folder), name_(name), error_(error), features_(features), lits_(SITE_LITERALS, MODULE),
+        seen_(SITE_SEEN, MODULE) {}
   ~Parser() { QbFormula_delete(formula_); }
 
   Attempt run(QbFormula *&result) {
-    int fd = IOutils_openInputFile(path_);
+    int fd = name_ ? IOutils_openInputFileAt(folder_, name_) : IOutils_openInputFile(path_);
     if (fd < 0) {
       setParseError("cannot open the file: %s", std::strerror(errno));
       return Attempt::Error;
@@ -555,6 +557,8 @@ private:
   }
 
   const char *path_;
+  int folder_;
+  const char *name_;
   std::string &error_;
   LineReader *reader_ = nullptr;
   std::size_t limit_ = 0;
@@ -573,7 +577,7 @@ private:
 };
 } // namespace
 
-QdimacsReading Qdimacs_parseFile(const char *path, bool features) {
+QdimacsReading Qdimacs_parseFile(const char *path, bool features, int folder, const char *name) {
   QdimacsReading reading;
   const std::clock_t start = std::clock();
   for (;;) {
@@ -583,7 +587,7 @@ QdimacsReading Qdimacs_parseFile(const char *path, bool features) {
     Attempt outcome;
     reading.error.clear();
     {
-      Parser parser(path, reading.error, features ? &reading.features : nullptr);
+      Parser parser(path, folder, name, reading.error, features ? &reading.features : nullptr);
       outcome = parser.run(reading.formula);
       line = parser.tooLongLine();
     }
@@ -611,6 +615,15 @@ int Qdimacs_probeInstanceSize(const char *path, const InputLimits &limits, bool 
   if (abandoned) *abandoned = false;
   int fd = IOutils_openInputFile(path);
   if (fd < 0) return 0;
+  return Qdimacs_probeOpenFile(fd, path, limits, abandoned);
+}
+
+namespace {
+constexpr int PROBE_TOO_LONG = -1;
+
+// One reading of the header with lines of at most limit characters: the
+// declared count, or PROBE_TOO_LONG at a line that reaches the limit.
+int probeHeader(int fd, const char *path, const InputLimits &limits, std::size_t limit, bool *abandoned) {
   InputFile input(fd, path, limits);
   LineReader reader(input, SITE_PROBE_LINE_BUFFER, limits.memoryFailsTheFile);
   struct Told { // whether the probe was stopped, however it returns
@@ -620,12 +633,12 @@ int Qdimacs_probeInstanceSize(const char *path, const InputLimits &limits, bool 
       if (abandoned) *abandoned = input.abandoned();
     }
   } told{input, abandoned};
-  const std::size_t limit = static_cast<std::size_t>(LINE_BUFSIZE < 2 ? 2 : LINE_BUFSIZE) - 1;
   const char *line = nullptr;
   std::size_t length = 0;
   while (reader.next(limit, line, length)) {
     const void *nul = std::memchr(line, '\0', length);
     const char *end = nul ? static_cast<const char *>(nul) : line + length;
+    if (length == limit && !nul) return PROBE_TOO_LONG;
     char first = line < end ? *line : '\0';
     if (first == 'c') continue;
     if (first != 'p') return 0;
@@ -642,4 +655,22 @@ int Qdimacs_probeInstanceSize(const char *path, const InputLimits &limits, bool 
     return counts[0];
   }
   return 0;
+}
+} // namespace
+
+// A line too long for the limit makes the reader start over with the limit
+// doubled, and the probe does the same, so that both read the same lines: a
+// long comment line is skipped, not taken for the end of the header.
+int Qdimacs_probeOpenFile(int fd, const char *path, const InputLimits &limits, bool *abandoned) {
+  if (abandoned) *abandoned = false;
+  for (long capacity = LINE_BUFSIZE < 2 ? 2 : LINE_BUFSIZE;; capacity *= 2) {
+    int again = dup(fd); // for the next reading: the reading closes fd
+    int size = probeHeader(fd, path, limits, static_cast<std::size_t>(capacity) - 1, abandoned);
+    if (size != PROBE_TOO_LONG || again < 0 || capacity > INT_MAX / 2 || (abandoned && *abandoned) ||
+        lseek(again, 0, SEEK_SET) != 0) {
+      if (again >= 0) close(again);
+      return size == PROBE_TOO_LONG ? 0 : size;
+    }
+    fd = again;
+  }
 }

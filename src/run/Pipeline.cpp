@@ -11,6 +11,7 @@
 #include "features/InstanceFeatures.h"
 #include "formula/QbFormula.h"
 #include "normalize/QbFormulaNormalize.h"
+#include "qdimacs/Qdimacs.h"
 #include "run/Options.h"
 #include "storage/AbnormalExit.h"
 #include "storage/Memory.h"
@@ -75,9 +76,15 @@ struct FormulaFiles {
       return -1;
     }
     QbfTreeFormula *layout = QbfTreeFormula_new(tree);
-    if (qdimacsSuffix[0])
+    // The universal copies may number past what a QDIMACS file may declare,
+    // and a file Tarnu could not read back is not written.
+    if (qdimacsSuffix[0] && QbfTreeFormula_getLargestNumber(layout) > MAX_VARIABLE) {
+      std::printf("%s%s%s", QDIMACS_NOT_WRITTEN.data(), REASON_TOO_MANY_VARIABLES, MARK_END.data());
+      std::fflush(stdout);
+    } else if (qdimacsSuffix[0]) {
       writeFile(inputPath, qdimacsSuffix, QDIMACS_NOT_WRITTEN,
                 [&](FILE *f) { QbfTreeFormula_writeQdimacs(layout, f, strategy); });
+    }
     if (qcir)
       writeFile(inputPath, ".tree.qcir", QCIR_NOT_WRITTEN, [&](FILE *f) { QbfTreeFormula_writeQcir(layout, f); });
     int alternations = QbfTreeFormula_getAlternations(layout);

@@ -29,6 +29,9 @@ int main(int argc, char **argv) {
   // An inherited "ignore" would let the system reap the instance children
   // before the driver could wait for them.
   std::signal(SIGCHLD, SIG_DFL);
+  // A file-size limit makes a write fail with EFBIG, which is said like any
+  // failed write, instead of killing the process (and every child) mid-item.
+  std::signal(SIGXFSZ, SIG_IGN);
   StandardOutput_init();
   int stop = Options_parseCommandLine(argc, argv);
   if (stop != 0) {

@@ -284,6 +284,7 @@ void QbfTreeFormula_delete(QbfTreeFormula *t) {
 }
 
 int QbfTreeFormula_getAlternations(const QbfTreeFormula *t) { return t->blocks - 1; }
+long long QbfTreeFormula_getLargestNumber(const QbfTreeFormula *t) { return t->largestNumber; }
 
 void QbfTreeFormula_writeQdimacs(QbfTreeFormula *t, FILE *file, Prenexing strategy) {
   CheckedArray<int> ownBlocks(SITE_BLOCKS, MODULE);

@@ -40,6 +40,8 @@ void QbfTreeFormula_delete(QbfTreeFormula *layout);
 // The quantifier blocks that up writes, minus 1: the fewest alternations of
 // any prenex form of the tree (-1 for a tree without nodes).
 int QbfTreeFormula_getAlternations(const QbfTreeFormula *layout);
+// The largest variable number the formula files declare (copies included).
+long long QbfTreeFormula_getLargestNumber(const QbfTreeFormula *layout);
 
 // Writes "p cnf", the prefix of the strategy and every clause of the tree.
 void QbfTreeFormula_writeQdimacs(QbfTreeFormula *layout, FILE *file, Prenexing strategy);

@@ -88,6 +88,10 @@ RunResult run(const std::string &program, const std::vector<std::string> &args, 
       rlimit limit{options.fileSize, options.fileSize};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.descriptors) {
+      rlimit limit{options.descriptors, options.descriptors};
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
     if (options.memory) {
       rlimit limit{options.memory, options.memory};
       setrlimit(RLIMIT_AS, &limit);

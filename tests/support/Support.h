@@ -36,17 +36,18 @@ struct RunResult {
 };
 
 struct RunOptions {
-  std::string cwd;                  // empty: the current directory
-  std::string input;                // standard input
-  bool unprivileged = false;        // as "nobody" when the tests run as root
-  unsigned long long memory = 0;    // address space limit in bytes, 0: none
-  unsigned long long fileSize = 0;  // largest file the program may write, in bytes, 0: no limit
-  std::vector<std::string> env;     // NAME=VALUE added to the environment
-  std::string outputFile;           // standard output goes there instead (then out stays empty)
-  std::size_t closeOutputAfter = 0; // stop reading standard output after that many bytes, 0: never
-  bool ignorePipeSignal = false;    // start with SIGPIPE ignored (otherwise its default action)
-  bool errorOnTerminal = false;     // standard error is a terminal (a pseudo-terminal read into err)
-  bool outputOnTerminal = false;    // with errorOnTerminal: standard output is that same terminal
+  std::string cwd;                    // empty: the current directory
+  std::string input;                  // standard input
+  bool unprivileged = false;          // as "nobody" when the tests run as root
+  unsigned long long memory = 0;      // address space limit in bytes, 0: none
+  unsigned long long fileSize = 0;    // largest file the program may write, in bytes, 0: no limit
+  unsigned long long descriptors = 0; // open descriptors the program may have, 0: no limit
+  std::vector<std::string> env;       // NAME=VALUE added to the environment
+  std::string outputFile;             // standard output goes there instead (then out stays empty)
+  std::size_t closeOutputAfter = 0;   // stop reading standard output after that many bytes, 0: never
+  bool ignorePipeSignal = false;      // start with SIGPIPE ignored (otherwise its default action)
+  bool errorOnTerminal = false;       // standard error is a terminal (a pseudo-terminal read into err)
+  bool outputOnTerminal = false;      // with errorOnTerminal: standard output is that same terminal
   std::function<void(int pid)> whileRunning;
 };
 
