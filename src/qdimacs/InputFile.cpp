@@ -449,6 +449,12 @@ long InputFile::Decoder::read(char *buffer, std::size_t n) {
   assertHeld();
   if (state_ == State::Failed) return -1;
   if (n > LONG_MAX) n = LONG_MAX;
+  // A small compressed block can decode to gigabytes: a caller that may be
+  // stopped is asked by the text handed out too, at least once per call.
+  if (format_ != Format::Plain && limits_.keepGoing && !limits_.keepGoing()) {
+    fail(Fault::Abandoned);
+    return -1;
+  }
   std::size_t got = format_ == Format::Plain ? readPlain(buffer, n) : decode(buffer, n, false);
   return got > 0 ? static_cast<long>(got) : state_ == State::Failed ? -1 : 0;
 }

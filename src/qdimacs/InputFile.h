@@ -28,8 +28,9 @@
 // and lack of memory ends the process through the abnormal exit. The size
 // probe of the directory walk runs in the parent of every instance and must
 // never end the run: it bounds the decoders' memory, takes a failed
-// allocation as the file's failure, and is asked before every read of the
-// file whether to go on.
+// allocation as the file's failure, and is asked whether to go on before
+// every read of the file and, for a compressed file, before every block of
+// text handed out.
 struct InputLimits {
   std::uint64_t decoderBytes = UINT64_MAX;
   bool memoryFailsTheFile = false;

@@ -287,4 +287,28 @@ TEST(Faults, AReplacedFileKeepsNoSetuidSetgidOrStickyBit) {
   EXPECT_EQ(st.st_uid, 0u);
 }
 
+// A bzip2 bomb of a few hundred KB: 100 streams of 10 MB of comment lines
+// each, then the problem line. Its probe stops at the time limit, and a
+// signal ends the run while it decodes, each within a second.
+TEST(Faults, ADecompressionBombInTheProbeKeepsLimitsAndSignals) {
+  test::ScratchDir dir;
+  test::run("/bin/sh",
+            {"-c", "yes 'c a line of the header' | head -c 10000000 | bzip2 > m && mkdir d && for i in "
+                   "$(seq 100); do cat m; done > d/b.qdimacs.bz2 && printf 'p cnf 1 1\\n1 0\\n' | bzip2 "
+                   ">> d/b.qdimacs.bz2"},
+            {.cwd = dir.path()});
+  auto started = std::chrono::steady_clock::now();
+  auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(); };
+  test::RunResult r = test::runTarnu({"-timeout=1", "d"}, {.cwd = dir.path()});
+  EXPECT_LT(seconds(), 2.5);
+  EXPECT_NE(r.out.find("1.Processing \"d/b.qdimacs.bz2\"...  [TIMEOUT]"), std::string::npos) << r.out;
+  started = std::chrono::steady_clock::now();
+  r = test::runTarnu({"d"}, {.cwd = dir.path(), .whileRunning = [](int pid) {
+                               std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                               kill(pid, SIGTERM);
+                             }});
+  EXPECT_LT(seconds(), 1.5);
+  EXPECT_EQ(r.status, 128 + SIGTERM);
+}
+
 } // namespace
