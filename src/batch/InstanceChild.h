@@ -19,7 +19,7 @@ constexpr int CHILD_NO_PROBLEM_LINE = 3;
 
 struct ChildSetup {
   const char *path;
-  int folder;       // the file is name in this folder (AT_FDCWD: the working directory)
+  int folder; // the file is name in this folder (AT_FDCWD: the working directory)
   const char *name;
   int number;   // the item's number
   int output;   // write end of the pipe to the parent

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,6 +62,10 @@ Scheduler::Scheduler(const BatchSettings &settings, const InstanceProcedures &pr
     : settings_(settings), procedures_(procedures), directoryMode_(directoryMode), lastOutcome_(EXIT_ERROR),
       progress_(directoryMode), watched_(SITE_TABLE, MODULE), watchedJobs_(SITE_TABLE, MODULE) {
   if (!directoryMode_) settings_.jobs = 1;
+  // A pipe, a socket or a terminal that says it is writable takes PIPE_BUF
+  // bytes without blocking; a file takes what it is given.
+  struct stat out;
+  writeBytes_ = fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) ? SIZE_MAX : PIPE_BUF;
   if (pipe(signals_) == 0) {
     for (int end : signals_) fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
     signalPipe = signals_[1];
@@ -111,7 +117,9 @@ bool Scheduler::takeNext() {
 }
 
 void Scheduler::submit(const char *path, double spentSeconds, int folder, std::size_t nameAt) {
-  while (running_ >= settings_.jobs) step(true);
+  // A place is free once a child has ended and its pipe is closed: no more
+  // than jobs children ever hold descriptors.
+  while (holders() >= settings_.jobs) step(true);
   Job &job = enqueue(path);
   if (settings_.timeoutSeconds > 0) job.budget = std::max(settings_.timeoutSeconds - spentSeconds, 0.001);
   job.folder = folder;
@@ -130,7 +138,7 @@ void Scheduler::takeInEvents() { step(false); }
 
 void Scheduler::finish() {
   printReady();
-  while (!jobs_.empty()) step(true);
+  while (!jobs_.empty() || written_ < unwritten_.size()) step(true);
   progress_.show(done_, found_, tally_.ok, tally_.timeouts, true);
 }
 
@@ -169,9 +177,8 @@ void Scheduler::launch(Job &job, int &error) {
   pid_t parent = getpid();
   pid_t child = fork();
   if (child == 0)
-    InstanceChild_run(
-        ChildSetup{job.path.c_str(), job.folder, job.path.c_str() + job.nameAt, job.number, ends[1], parent,
-                   settings_.memoutMegabytes, &procedures_, &before});
+    InstanceChild_run(ChildSetup{job.path.c_str(), job.folder, job.path.c_str() + job.nameAt, job.number, ends[1],
+                                 parent, settings_.memoutMegabytes, &procedures_, &before});
   error = errno;
   sigprocmask(SIG_SETMASK, &before, nullptr);
   close(ends[1]);
@@ -207,11 +214,18 @@ void Scheduler::step(bool wait) {
   if (signals_[0] >= 0) watch(signals_[0], nullptr);
   for (Job &job : jobs_)
     if (job.output >= 0) watch(job.output, &job);
+  const bool writing = written_ < unwritten_.size();
+  if (writing) {
+    watched_.push(pollfd{STDOUT_FILENO, POLLOUT, 0});
+    watchedJobs_.push(nullptr);
+  }
   if (poll(watched_.data(), watched_.size(), waitMilliseconds(wait)) > 0)
     for (std::size_t i = 0; i < watched_.size(); i++) {
       if (!watched_[i].revents) continue;
       if (Job *job = watchedJobs_[i])
         drain(*job);
+      else if (watched_[i].fd == STDOUT_FILENO)
+        writeOut();
       else
         takeSignals();
     }
@@ -331,11 +345,28 @@ void Scheduler::conclude(Job &job) {
 }
 
 void Scheduler::emit(const std::string &text) {
-  progress_.beforeOutput();
-  errno = 0;
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) abandon(0, errno ? errno : EIO);
-  if (int error = StandardOutput_flush()) abandon(0, error);
-  progress_.afterOutput(text.back());
+  if (written_ == unwritten_.size()) {
+    unwritten_.clear();
+    written_ = 0;
+  }
+  unwritten_ += text;
+  writeOut();
+}
+
+// Hands standard output what it takes now without blocking; a failed write
+// ends the run.
+void Scheduler::writeOut() {
+  while (written_ < unwritten_.size()) {
+    pollfd out{STDOUT_FILENO, POLLOUT, 0};
+    if (poll(&out, 1, 0) <= 0) return;
+    std::size_t n = std::min(unwritten_.size() - written_, writeBytes_);
+    progress_.beforeOutput();
+    ssize_t got = write(STDOUT_FILENO, unwritten_.data() + written_, n);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) abandon(0, got < 0 ? errno : EIO);
+    written_ += static_cast<std::size_t>(got);
+    progress_.afterOutput(unwritten_[written_ - 1]);
+  }
 }
 
 void Scheduler::emit(const char *text) { emit(std::string(text)); }

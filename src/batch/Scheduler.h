@@ -3,7 +3,8 @@
 // them, for one job or many alike.
 //
 // Instances come in the walk's order and each gets the next number. A child
-// starts as soon as fewer than the allowed number run; it writes into a pipe
+// starts as soon as fewer than the allowed number run or hold their pipes
+// open; it writes into a pipe
 // of its own, and the parent prints the outputs in the walk's order: the
 // first instance's as it comes, the others' once all before them are
 // printed. A child killed by a signal gets its mark ([TIMEOUT] or [CRASH])
@@ -20,6 +21,9 @@
 //   said on standard error ("tarnu: PATH: cannot start a process: REASON")
 //   and counted among the abnormal exits;
 // - a child past its time limit gets SIGUSR1, then SIGKILL a second later;
+// - standard output is written only as far as it takes text without
+//   blocking (the loop waits for it with the rest), so that a reader that
+//   stops reading delays the output but neither the limits nor the signals;
 // - a write to standard output that fails ends the run at once: the children
 //   are killed and reaped, what they left half written is removed, and the
 //   process ends as StandardOutput_fail says (a closed pipe quietly);
@@ -111,6 +115,7 @@ private:
   void conclude(Job &job);
   void emit(const std::string &text);
   void emit(const char *text);
+  void writeOut();
   void killChildren();
   [[noreturn]] void abandon(int signal, int outputError);
 
@@ -125,6 +130,9 @@ private:
   int lastOutcome_;
   Tally tally_;
   Progress progress_;
+  std::string unwritten_;           // printed, not yet taken by standard output
+  std::size_t written_ = 0;         // of unwritten_
+  std::size_t writeBytes_;          // the most one write may hand out without blocking
   int signals_[2] = {-1, -1};       // the pipe the signal handlers write into
   CheckedArray<pollfd> watched_;    // what the loop polls: the signal pipe, the open outputs
   CheckedArray<Job *> watchedJobs_; // the job of each, null for the signal pipe

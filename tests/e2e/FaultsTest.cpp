@@ -49,8 +49,7 @@ TEST(Faults, AForkOrPipeThatFailsCostsOnlyItsInstanceAndOnlyWhenNoChildRuns) {
   } faults[] = {
       // (The first pipe is the scheduler's own, for signals: without it the
       // loop looks for ended children every few milliseconds.)
-      // q2's child holds its pipe until its end is read: tried again then.
-      {"-jobs=1", "FAIL_FORK=3", "", 0},
+      {"-jobs=1", "FAIL_FORK=3", "tarnu: d/q3.qdimacs: cannot start a process: Resource temporarily unavailable\n", 3},
       {"-jobs=1", "FAIL_PIPE=2", "tarnu: d/slow.qdimacs: cannot start a process: Too many open files\n", 1},
       {"-jobs=3", "FAIL_FORK=2", "", 0}, // the slow child runs: tried again once it ends
       {"-jobs=2", "FAIL_PIPE=1,3", "", 0},
@@ -287,28 +286,56 @@ TEST(Faults, AReplacedFileKeepsNoSetuidSetgidOrStickyBit) {
   EXPECT_EQ(st.st_uid, 0u);
 }
 
-// A bzip2 bomb of a few hundred KB: 100 streams of 10 MB of comment lines
-// each, then the problem line. Its probe stops at the time limit, and a
-// signal ends the run while it decodes, each within a second.
+// A bzip2 bomb of a few hundred KB: 200 streams of 10 MB of comment lines
+// each, with the problem line before them (a slow read) or after them (a
+// slow probe).
+void writeBomb(const test::ScratchDir &dir, const std::string &name, bool problemLineFirst) {
+  const std::string problem = "printf 'p cnf 1 1\\n1 0\\n' | bzip2 ";
+  test::run("/bin/sh",
+            {"-c", "yes 'c a line of the header' | head -c 10000000 | bzip2 > m && mkdir -p d && (" +
+                       (problemLineFirst ? problem + "; " : "") + "for i in $(seq 200); do cat m; done" +
+                       (problemLineFirst ? "" : "; " + problem) + ") > d/" + name},
+            {.cwd = dir.path()});
+}
+
+// Its probe stops at the time limit, and a signal ends the run while it
+// decodes, each within a second.
 TEST(Faults, ADecompressionBombInTheProbeKeepsLimitsAndSignals) {
   test::ScratchDir dir;
-  test::run("/bin/sh",
-            {"-c", "yes 'c a line of the header' | head -c 10000000 | bzip2 > m && mkdir d && for i in "
-                   "$(seq 100); do cat m; done > d/b.qdimacs.bz2 && printf 'p cnf 1 1\\n1 0\\n' | bzip2 "
-                   ">> d/b.qdimacs.bz2"},
-            {.cwd = dir.path()});
+  writeBomb(dir, "b.qdimacs.bz2", false);
   auto started = std::chrono::steady_clock::now();
   auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(); };
   test::RunResult r = test::runTarnu({"-timeout=1", "d"}, {.cwd = dir.path()});
-  EXPECT_LT(seconds(), 2.5);
+  EXPECT_LT(seconds(), 3.5);
   EXPECT_NE(r.out.find("1.Processing \"d/b.qdimacs.bz2\"...  [TIMEOUT]"), std::string::npos) << r.out;
   started = std::chrono::steady_clock::now();
   r = test::runTarnu({"d"}, {.cwd = dir.path(), .whileRunning = [](int pid) {
                                std::this_thread::sleep_for(std::chrono::milliseconds(300));
                                kill(pid, SIGTERM);
                              }});
-  EXPECT_LT(seconds(), 1.5);
+  EXPECT_LT(seconds(), 2);
   EXPECT_EQ(r.status, 128 + SIGTERM);
+}
+
+// More output than a pipe holds, then an instance over its time limit,
+// written to a reader that stops reading for a while.
+TEST(Faults, AReaderThatStopsReadingDelaysTheOutputButNotLimitsOrSignals) {
+  test::ScratchDir dir;
+  for (int i = 0; i < 300; i++) test::writeFile(dir.file("d/q" + std::to_string(i) + ".qdimacs"), "p cnf 1 1\n1 0\n");
+  writeBomb(dir, "slow.qdimacs.bz2", true);
+  test::RunResult plain = test::runTarnu({"-timeout=0.3", "d"}, {.cwd = dir.path()});
+  ASSERT_NE(plain.out.find("[TIMEOUT]"), std::string::npos);
+  const std::string tarnu = test::tarnuBinary() + " -timeout=0.3 d";
+  test::RunResult r = test::run("/bin/sh", {"-c", tarnu + " | (sleep 2; cat)"}, {.cwd = dir.path()});
+  EXPECT_EQ(test::mask(r.out), test::mask(plain.out));
+  EXPECT_EQ(r.err, plain.err);
+  // A reader that never reads, and SIGTERM half a second in: over within
+  // the second after it.
+  r = test::run("/bin/sh",
+                {"-c", "mkfifo f; exec 3<>f; " + tarnu +
+                           " > f & sleep 0.5; kill $!; sleep 1; kill -9 $! && echo hung; wait $!; echo $?"},
+                {.cwd = dir.path()});
+  EXPECT_EQ(r.out, std::to_string(128 + SIGTERM) + "\n");
 }
 
 } // namespace
