@@ -4,6 +4,7 @@
 #include "batch/Scheduler.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -163,6 +164,7 @@ void Scheduler::start(Job &job) {
 }
 
 void Scheduler::launch(Job &job, int &error) {
+  assert(job.starting && job.pid < 0 && job.output < 0 && "a job is started once");
   int ends[2];
   if (pipe(ends) != 0) {
     error = errno;
@@ -201,6 +203,7 @@ int Scheduler::holders() const {
 
 bool Scheduler::awaitRelease() {
   int before = holders();
+  assert(before >= running_ && "a running child holds its process");
   if (before == 0) return false;
   while (holders() >= before) step(true);
   return true;
@@ -283,6 +286,7 @@ void Scheduler::reap() {
     // A wait that fails for good leaves nothing to wait for: an error.
     job.status = ended == job.pid ? status : W_EXITCODE(EXIT_ERROR & 0xff, 0);
     job.reaped = true;
+    assert(running_ > 0 && "every reaped child was counted running");
     running_--;
     if (!WIFEXITED(job.status) || WEXITSTATUS(job.status) != EXIT_INSTANCE_DONE)
       procedures_.cleanUp(job.path.c_str(), job.pid);
@@ -318,6 +322,7 @@ void Scheduler::printReady() {
 // The mark of a killed child, the instance's count, and its outcome as the
 // driver returns it.
 void Scheduler::conclude(Job &job) {
+  assert(job.ended() && job.text.empty() && "a job is concluded once it ended and all it wrote is printed");
   done_++;
   if (job.timedOutUnrun) {
     tally_.timeouts++;

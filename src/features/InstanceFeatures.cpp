@@ -20,6 +20,7 @@
 #include <cmath>
 
 #include "base/OutputTexts.h"
+#include "storage/Prefetch.h"
 
 namespace {
 constexpr const char *MODULE = "InstanceFeatures";
@@ -56,7 +57,8 @@ struct VariableSums {
 };
 } // namespace
 
-FeatureCounter::FeatureCounter(int declaredVariables) : vars_(SITE_VARIABLES, MODULE) {
+FeatureCounter::FeatureCounter(int declaredVariables)
+    : vars_(SITE_VARIABLES, MODULE), blockOf_(SITE_VARIABLES, MODULE), spill_(SITE_VARIABLES, MODULE) {
   vars_.growZeroed(static_cast<std::size_t>(declaredVariables > 0 ? declaredVariables : 0) + 1);
 }
 
@@ -64,6 +66,24 @@ FeatureCounter::Variable &FeatureCounter::variable(int var) {
   auto index = static_cast<std::size_t>(var);
   if (index >= vars_.size()) vars_.growZeroed(index + 1);
   return vars_[index];
+}
+
+std::uint64_t FeatureCounter::pos(std::size_t var) const {
+  return vars_[var].pos + (2 * var < spill_.size() ? spill_[2 * var] : 0);
+}
+std::uint64_t FeatureCounter::neg(std::size_t var) const {
+  return (vars_[var].negAndKind & NEG_MASK) + (2 * var + 1 < spill_.size() ? spill_[2 * var + 1] : 0);
+}
+
+// A count about to pass its field: the field's worth moves to spill_.
+void FeatureCounter::spill(int var) {
+  auto index = static_cast<std::size_t>(var);
+  spill_.growZeroed(2 * index + 2);
+  Variable &v = vars_[index];
+  spill_[2 * index] += v.pos;
+  v.pos = 0;
+  spill_[2 * index + 1] += v.negAndKind & NEG_MASK;
+  v.negAndKind &= ~NEG_MASK;
 }
 
 void FeatureCounter::addBlock(char letter, const int *vars, std::size_t n) {
@@ -75,49 +95,57 @@ void FeatureCounter::addBlock(char letter, const int *vars, std::size_t n) {
   for (std::size_t i = 0; i < n; i++) {
     assert(vars[i] > 0);
     Variable &v = variable(vars[i]);
-    v.block = blocks_;
-    v.universal = universal;
+    v.negAndKind = (v.negAndKind & NEG_MASK) | ((universal ? UNIVERSAL : EXISTENTIAL) << NEG_BITS);
+    auto index = static_cast<std::size_t>(vars[i]);
+    if (index >= blockOf_.size()) blockOf_.growZeroed(index + 1);
+    blockOf_[index] = blocks_;
   }
 }
 
 void FeatureCounter::addClause(const int *lits, std::size_t n) {
   clauses_++;
   literals_ += n;
-  std::uint64_t pos = 0, existPos = 0, existNeg = 0, forallPos = 0, forallNeg = 0;
+  // The variables of a clause lie anywhere in the table: all are asked for
+  // before the first is needed.
+  int largest = 0;
+  for (std::size_t i = 0; i < n; i++) {
+    const int var = lits[i] < 0 ? -lits[i] : lits[i];
+    if (var > largest) largest = var;
+    if (static_cast<std::size_t>(var) < vars_.size()) prefetch(vars_.data() + var);
+  }
+  if (n > 0) variable(largest);
+  Variable *table = vars_.data();
+  // Counted without a branch on the sign, which no predictor guesses.
+  std::uint64_t pos = 0, forallPos = 0, forall = 0;
   for (std::size_t i = 0; i < n; i++) {
     const int lit = lits[i];
-    Variable &v = variable(lit < 0 ? -lit : lit);
-    const bool universal = v.block != 0 && v.universal;
-    if (lit > 0) {
-      v.pos++;
-      pos++;
-      (universal ? forallPos : existPos)++;
-    } else {
-      v.neg++;
-      (universal ? forallNeg : existNeg)++;
-    }
+    const int var = lit < 0 ? -lit : lit;
+    Variable &v = table[var];
+    const std::uint32_t positive = lit > 0, universal = v.negAndKind >> NEG_BITS == UNIVERSAL;
+    if (v.pos == UINT32_MAX || (v.negAndKind & NEG_MASK) == NEG_MASK) spill(var);
+    v.pos += positive;
+    v.negAndKind += 1 - positive;
+    pos += positive;
+    forall += universal;
+    forallPos += universal & positive;
   }
-  const std::uint64_t neg = n - pos;
   if (n == 1)
     unary_++;
   else if (n == 2)
     binary_++;
   else
     ternaryMore_++;
-  if (pos <= 1) posHorn_++;
-  if (neg <= 1) negHorn_++;
-  negLits_ += neg;
-  existLits_ += existPos + existNeg;
-  existPos_ += existPos;
-  existNeg_ += existNeg;
+  posHorn_ += pos <= 1;
+  negHorn_ += n - pos <= 1;
+  posLits_ += pos;
+  forallLits_ += forall;
   forallPos_ += forallPos;
-  forallNeg_ += forallNeg;
 }
 
 InstanceFeatures FeatureCounter::finish() const {
   std::uint64_t free = 0;
   for (std::size_t i = 1; i < vars_.size(); i++)
-    if (vars_[i].block == 0 && vars_[i].pos + vars_[i].neg > 0) free++;
+    if (vars_[i].negAndKind >> NEG_BITS == 0 && pos(i) + neg(i) > 0) free++;
   // Free variables are outermost and existential: they join an existential
   // first block, or else form a new block 1 below which every level is one
   // deeper.
@@ -125,12 +153,12 @@ InstanceFeatures FeatureCounter::finish() const {
   const std::uint64_t shift = newBlock ? 1 : 0;
   VariableSums all, exist, forall;
   for (std::size_t i = 1; i < vars_.size(); i++) {
-    const Variable &v = vars_[i];
-    if (v.block == 0 && v.pos + v.neg == 0) continue; // declared, neither quantified nor used
-    const bool universal = v.block != 0 && v.universal;
-    const std::uint64_t level = v.block == 0 ? 1 : static_cast<std::uint64_t>(v.block) + shift;
-    all.add(v.pos, v.neg, level);
-    (universal ? forall : exist).add(v.pos, v.neg, level);
+    const std::uint32_t kind = vars_[i].negAndKind >> NEG_BITS;
+    const std::uint64_t p = pos(i), n = neg(i);
+    if (kind == 0 && p + n == 0) continue; // declared, neither quantified nor used
+    const std::uint64_t level = kind == 0 ? 1 : static_cast<std::uint64_t>(blockOf_[i]) + shift;
+    all.add(p, n, level);
+    (kind == UNIVERSAL ? forall : exist).add(p, n, level);
   }
 
   const std::uint64_t existVars = existEntries_ + free, forallVars = forallEntries_;
@@ -141,15 +169,18 @@ InstanceFeatures FeatureCounter::finish() const {
   f.counts = {
       existVars, forallVars, existVars + forallVars, c,        literals_, existSets, forallSets, existSets + forallSets,
       unary_,    binary_,    ternaryMore_,           posHorn_, negHorn_};
-  const double lits = mean(literals_, c), negLits = mean(negLits_, c), existLits = mean(existLits_, c);
-  const double existPos = mean(existPos_, c), existNeg = mean(existNeg_, c);
-  const double forallPos = mean(forallPos_, c), forallNeg = mean(forallNeg_, c);
+  // The sums by sign and quantifier, from the three that the clauses keep.
+  const std::uint64_t negLits = literals_ - posLits_, existLits = literals_ - forallLits_;
+  const std::uint64_t forallNeg = forallLits_ - forallPos_, existNeg = negLits - forallNeg;
+  const double lits = mean(literals_, c), meanNeg = mean(negLits, c), meanExist = mean(existLits, c);
+  const double meanExistPos = mean(posLits_ - forallPos_, c), meanExistNeg = mean(existNeg, c);
+  const double meanForallPos = mean(forallPos_, c), meanForallNeg = mean(forallNeg, c);
   f.reals = {
-      existLits,                                                        // EXIST_LIT_PER_CLAUSE
-      mean(forallPos_ + forallNeg_, c),                                 // FORALL_LIT_PER_CLAUSE
+      meanExist,                                                        // EXIST_LIT_PER_CLAUSE
+      mean(forallLits_, c),                                             // FORALL_LIT_PER_CLAUSE
       mean(existVars, existSets),                                       // EXIST_VARS_PER_SET
-      forallPos,                                                        // FORALL_POS_LITS_PER_CLAUSE
-      forallNeg,                                                        // FORALL_NEG_LITS_PER_CLAUSE
+      meanForallPos,                                                    // FORALL_POS_LITS_PER_CLAUSE
+      meanForallNeg,                                                    // FORALL_NEG_LITS_PER_CLAUSE
       all.meanPos(),                                                    // OCCS_POS_NO_PER_VAR
       forall.meanOcc(),                                                 // OCCS_FORALL_NO_PER_VAR
       forall.meanPos(),                                                 // OCCS_FORALL_POS_NO_PER_VAR
@@ -157,12 +188,12 @@ InstanceFeatures FeatureCounter::finish() const {
       forall.meanWOcc(),                                                // W_OCCS_FORALL_NO_PER_VAR
       forall.meanWPos(),                                                // W_OCCS_FORALL_POS_NO_PER_VAR
       mean(exist.wProducts, exist.size),                                // W_PRODUCTS
-      ratio(negLits, lits),                                             // LITN_LIT
-      ratio(existPos, lits),                                            // LITEP_LIT
-      ratio(existNeg, existLits),                                       // LITEN_LITE
-      ratio(existNeg, negLits),                                         // LITEN_LITN
-      ratio(forallNeg, lits),                                           // LITFN_LIT
-      ratio(forallPos, forallNeg),                                      // LITFP_LITFN
+      ratio(meanNeg, lits),                                             // LITN_LIT
+      ratio(meanExistPos, lits),                                        // LITEP_LIT
+      ratio(meanExistNeg, meanExist),                                   // LITEN_LITE
+      ratio(meanExistNeg, meanNeg),                                     // LITEN_LITN
+      ratio(meanForallNeg, lits),                                       // LITFN_LIT
+      ratio(meanForallPos, meanForallNeg),                              // LITFP_LITFN
       ratio(all.meanPos(), all.meanNeg()),                              // OCCP_OCCN
       ratio(exist.meanOcc(), all.meanOcc()),                            // OCCE_OCC
       ratio(exist.meanNeg(), all.meanOcc()),                            // OCCEN_OCC

@@ -35,20 +35,28 @@ public:
   InstanceFeatures finish() const;
 
 private:
+  // 8 bytes per variable, the only table a literal touches: its kind and its
+  // occurrences (a count that passes 2^30 carries into spill_).
   struct Variable {
-    std::uint64_t pos = 0, neg = 0;
-    std::int32_t block = 0; // of the last listing, from 1; 0 for a variable in no block
-    bool universal = false; // the last listing's quantifier
+    std::uint32_t pos = 0;
+    std::uint32_t negAndKind = 0; // kind in the top two bits, the negative count below
   };
+  static constexpr std::uint32_t NEG_BITS = 30, NEG_MASK = (std::uint32_t{1} << NEG_BITS) - 1;
+  static constexpr std::uint32_t EXISTENTIAL = 1, UNIVERSAL = 2; // kinds; 0: in no block
   Variable &variable(int var);
+  std::uint64_t pos(std::size_t var) const;
+  std::uint64_t neg(std::size_t var) const;
+  void spill(int var);
 
   CheckedArray<Variable> vars_;
+  CheckedArray<std::int32_t> blockOf_; // the block of each variable's last listing, from 1
+  CheckedArray<std::uint64_t> spill_;  // pairs (pos, neg) of carries, by variable, grown when needed
   std::uint64_t existEntries_ = 0, forallEntries_ = 0;
   std::int32_t blocks_ = 0, existBlocks_ = 0;
   bool firstBlockUniversal_ = false;
   // Sums over the clauses.
   std::uint64_t clauses_ = 0, literals_ = 0, unary_ = 0, binary_ = 0, ternaryMore_ = 0, posHorn_ = 0, negHorn_ = 0;
-  std::uint64_t negLits_ = 0, existLits_ = 0, existPos_ = 0, existNeg_ = 0, forallPos_ = 0, forallNeg_ = 0;
+  std::uint64_t posLits_ = 0, forallLits_ = 0, forallPos_ = 0;
 };
 
 // The block of -features as Tarnu prints it (see OutputTexts.h).
