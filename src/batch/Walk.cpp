@@ -85,6 +85,49 @@ bool sameFolder(int fd, const struct stat &st) {
   struct stat now;
   return fd >= 0 && fstat(fd, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
 }
+// The folder's entries worth a look, in listing order, and the count of its
+// QDIMACS files; links and special files with QDIMACS names are counted as
+// skipped. False when the folder cannot be listed.
+bool listFolder(int fd, CheckedArray<Entry> &entries, Tally &tally, long &files) {
+  int listing = dup(fd); // the listing closes its own descriptor
+  DIR *dir = listing < 0 ? nullptr : fdopendir(listing);
+  if (!dir) {
+    if (listing >= 0) close(listing);
+    return false;
+  }
+  while (const dirent *entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    EntryKind kind = kindOf(entry->d_type, dirfd(dir), entry->d_name);
+    bool dimacs = IOutils_hasDimacsExtension(entry->d_name);
+    if (kind == EntryKind::Link || kind == EntryKind::Special) {
+      // Only what would have been an instance is said to be skipped.
+      if (dimacs) (kind == EntryKind::Link ? tally.links : tally.specialFiles)++;
+      continue;
+    }
+    if (kind == EntryKind::File && dimacs) files++;
+    entries.push(Entry{joined(entry->d_name).release(), kind});
+  }
+  closedir(dir);
+  return true;
+}
+
+// The folder's instances to the scheduler, by ascending declared count
+// (equal counts in listing order); returns how many this run takes.
+int submitInOrder(Scheduler &scheduler, CheckedArray<Instance> &table, int folder, std::size_t nameAt) {
+  std::stable_sort(table.data(), table.data() + table.size(),
+                   [](const Instance &a, const Instance &b) { return instanceSizeComparison(a, b) < 0; });
+  int count = 0;
+  for (std::size_t i = 0; i < table.size(); i++) {
+    Text path(table[i].path);
+    if (!scheduler.takeNext()) continue;
+    if (table[i].probeTimedOut)
+      scheduler.submitTimedOut(path.get());
+    else
+      scheduler.submit(path.get(), table[i].probeSeconds, folder, nameAt);
+    count++;
+  }
+  return count;
+}
 } // namespace
 
 DirectoryWalk::DirectoryWalk(Scheduler &scheduler, const BatchSettings &settings)
@@ -128,29 +171,7 @@ int DirectoryWalk::walkFolder(int fd, const std::string &dirPath, int *back) {
   Tally &tally = scheduler_.tally();
   long files = 0;
   struct stat here;
-  bool listed = false;
-  if (fstat(fd, &here) == 0)
-    if (int listing = dup(fd); listing >= 0) {
-      if (DIR *dir = fdopendir(listing)) {
-        listed = true;
-        while (const dirent *entry = readdir(dir)) {
-          if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-          EntryKind kind = kindOf(entry->d_type, dirfd(dir), entry->d_name);
-          bool dimacs = IOutils_hasDimacsExtension(entry->d_name);
-          if (kind == EntryKind::Link || kind == EntryKind::Special) {
-            // Only what would have been an instance is said to be skipped.
-            if (dimacs) (kind == EntryKind::Link ? tally.links : tally.specialFiles)++;
-            continue;
-          }
-          if (kind == EntryKind::File && dimacs) files++;
-          entries.push(Entry{joined(entry->d_name).release(), kind});
-        }
-        closedir(dir);
-      } else {
-        close(listing);
-      }
-    }
-  if (!listed) {
+  if (fstat(fd, &here) != 0 || !listFolder(fd, entries, tally, files)) {
     tally.unreadableDirectories++;
     return leave(fd, back), 0;
   }
@@ -192,17 +213,8 @@ int DirectoryWalk::walkFolder(int fd, const std::string &dirPath, int *back) {
       table.push(Instance{full.release(), abandoned ? 0 : size, monotonicSeconds() - probeStarted, abandoned});
     }
   }
-  std::stable_sort(table.data(), table.data() + table.size(),
-                   [](const Instance &a, const Instance &b) { return instanceSizeComparison(a, b) < 0; });
-  for (std::size_t i = 0; i < table.size(); i++) {
-    Text path(table[i].path);
-    if (!scheduler_.takeNext()) continue;
-    if (table[i].probeTimedOut)
-      scheduler_.submitTimedOut(path.get());
-    else
-      scheduler_.submit(path.get(), table[i].probeSeconds, fd, prefix.size());
-    count++;
-  }
+  // Without the way back, the files probed before are opened by their paths.
+  count += submitInOrder(scheduler_, table, fd >= 0 ? fd : AT_FDCWD, fd >= 0 ? prefix.size() : 0);
   leave(fd, back);
   return count;
 }
