@@ -55,31 +55,10 @@ private:
   char buffer_[BUFFER_BYTES];
 };
 
-// Calls enter(node) in pre-order and leave(node) in post-order for every node
-// below and including the root, keeping the path on a stack.
-template <typename Enter, typename Leave> void walk(QbfTreeNode *root, Enter enter, Leave leave) {
+// The tree's walk (QbfTreeNode_walk) from the root, its path here.
+template <typename... Actions> void walk(QbfTreeNode *root, Actions... actions) {
   CheckedArray<QbfTreeNode *> path(SITE_WALK, MODULE);
-  enter(root);
-  path.push(root);
-  while (!path.empty()) {
-    QbfTreeNode *n = path.back();
-    if (n->firstChild) {
-      enter(n->firstChild);
-      path.push(n->firstChild);
-      continue;
-    }
-    for (;;) {
-      leave(n);
-      path.pop();
-      if (QbfTreeNode *brother = n->nextBrother) {
-        enter(brother);
-        path.push(brother);
-        break;
-      }
-      if (path.empty()) break;
-      n = path.back();
-    }
-  }
+  QbfTreeNode_walk(root, path, actions...);
 }
 
 bool isRoot(const QbfTreeNode *n) { return n->quantifier == 'r'; }
@@ -118,24 +97,21 @@ void computeUpBlocks(QbfTreeFormula *t) {
   fromExistential.growTo(t->nodeAt.size(), 0);
   fromUniversal.growTo(t->nodeAt.size(), 0);
   int blocksE = 0, blocksA = 0;
-  walk(
-      QbfTree_getRoot(t->tree),
-      [&](QbfTreeNode *n) {
-        if (isRoot(n)) return;
-        std::size_t i = t->at(n);
-        QbfTreeNode *f = n->father;
-        if (isRoot(f)) {
-          fromExistential[i] = n->quantifier == 'e' ? 0 : 1;
-          fromUniversal[i] = n->quantifier == 'a' ? 0 : 1;
-        } else {
-          int step = n->quantifier == f->quantifier ? 0 : 1;
-          fromExistential[i] = fromExistential[t->at(f)] + step;
-          fromUniversal[i] = fromUniversal[t->at(f)] + step;
-        }
-        blocksE = std::max(blocksE, fromExistential[i] + 1);
-        blocksA = std::max(blocksA, fromUniversal[i] + 1);
-      },
-      [](QbfTreeNode *) {});
+  walk(QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) {
+    if (isRoot(n)) return;
+    std::size_t i = t->at(n);
+    QbfTreeNode *f = n->father;
+    if (isRoot(f)) {
+      fromExistential[i] = n->quantifier == 'e' ? 0 : 1;
+      fromUniversal[i] = n->quantifier == 'a' ? 0 : 1;
+    } else {
+      int step = n->quantifier == f->quantifier ? 0 : 1;
+      fromExistential[i] = fromExistential[t->at(f)] + step;
+      fromUniversal[i] = fromUniversal[t->at(f)] + step;
+    }
+    blocksE = std::max(blocksE, fromExistential[i] + 1);
+    blocksA = std::max(blocksA, fromUniversal[i] + 1);
+  });
   if (blocksA < blocksE) {
     t->outermost = 'a';
     t->blocks = blocksA;
@@ -244,17 +220,13 @@ QbfTreeFormula *QbfTreeFormula_new(QbfTree *tree) {
   t->formula = QbfTree_getQbFormula(tree);
   QbfTreeNode *root = QbfTree_getRoot(tree);
   int first = root->code, last = root->code;
-  walk(
-      root,
-      [&](QbfTreeNode *n) {
-        first = std::min(first, n->code);
-        last = std::max(last, n->code);
-      },
-      [](QbfTreeNode *) {});
+  walk(root, [&](QbfTreeNode *n) {
+    first = std::min(first, n->code);
+    last = std::max(last, n->code);
+  });
   t->firstCode = first;
   t->nodeAt.growTo(static_cast<std::size_t>(last - first) + 1, nullptr);
-  walk(
-      root, [&](QbfTreeNode *n) { t->nodeAt[t->at(n)] = n; }, [](QbfTreeNode *) {});
+  walk(root, [&](QbfTreeNode *n) { t->nodeAt[t->at(n)] = n; });
 
   // Numbers in node-code order: a universal's first copy keeps its number.
   const std::size_t V = static_cast<std::size_t>(QbFormula_getVarNumber(t->formula));
@@ -332,19 +304,16 @@ void QbfTreeFormula_writeQdimacs(QbfTreeFormula *t, FILE *file, Prenexing strate
     out.text(" 0\n");
   }
   ClauseNumbers numbers(t);
-  walk(
-      QbfTree_getRoot(t->tree),
-      [&](QbfTreeNode *n) {
-        numbers.enter(n);
-        for (QbfClause *c = n->clauses; c; c = QbfClause_getNextAtQuantifier(c)) {
-          for (int k = 0; k < c->size; k++) {
-            out.number(numbers.literal(QbfClause_getLiteral(c, k)));
-            out.text(" ");
-          }
-          out.text("0\n");
-        }
-      },
-      [](QbfTreeNode *) {});
+  walk(QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) {
+    numbers.enter(n);
+    for (QbfClause *c = n->clauses; c; c = QbfClause_getNextAtQuantifier(c)) {
+      for (int k = 0; k < c->size; k++) {
+        out.number(numbers.literal(QbfClause_getLiteral(c, k)));
+        out.text(" ");
+      }
+      out.text("0\n");
+    }
+  });
 }
 
 void QbfTreeFormula_writeQcir(QbfTreeFormula *t, FILE *file) {

@@ -22,7 +22,8 @@
 //   before its children's blocks.
 //
 // The writers take an open file and report nothing: the caller checks the
-// stream. Every walk keeps its path on an explicit stack.
+// stream. Every walk is the tree's QbfTreeNode_walk, its path on an explicit
+// stack.
 
 #include <cstdio>
 

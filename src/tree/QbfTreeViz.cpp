@@ -3,12 +3,13 @@
 // more node: a house with their count, or with -clauses a record listing
 // them. By default a chain of same-quantifier nodes (each the only child of
 // the one before, none but the last with clauses) is drawn as one octagon
-// whose labels fill rows shaped like a disc. Both writers walk with an
-// explicit stack and write every statement in the order of the recursive
+// whose labels fill rows shaped like a disc. The writer walks the tree with
+// QbfTreeNode_walk and writes every statement in the order of the recursive
 // definition: a node's statement, its children's subtrees, its clause node,
 // its edges.
 
 #include <algorithm>
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -215,36 +216,37 @@ int chainFrom(const QbfTreeNode *n, const QbfTreeNode *&last) {
   return length;
 }
 
+// Every node's statements; with compressed, a chain's statements are named
+// after its first node and the nodes after it are skipped.
 void writeTree(DotWriter &w, QbfTreeNode *root, bool compressed) {
-  struct Frame {
-    const QbfTreeNode *name; // the node (or first node of a chain) naming the statements
-    const QbfTreeNode *last; // whose children and clauses follow
-    const QbfTreeNode *nextChild;
+  CheckedArray<QbfTreeNode *> path(SITE_WRITER, MODULE);
+  // The node whose children were walked last, and so whose clauses and edges
+  // follow when a node is left: the last node of the chain entered if it has
+  // no child, else the father of the child left just before.
+  const QbfTreeNode *childrenOf = nullptr;
+  // The length of the chain n stands for, and its last node.
+  auto chainOf = [compressed](const QbfTreeNode *n, const QbfTreeNode *&last) {
+    last = n;
+    return compressed && !DotWriter::isRoot(n) ? chainFrom(n, last) : 1;
   };
-  CheckedArray<Frame> stack(SITE_WRITER, MODULE);
-  auto open = [&](const QbfTreeNode *n) {
-    const QbfTreeNode *last = n;
-    int length = 1;
-    if (compressed && !DotWriter::isRoot(n)) length = chainFrom(n, last);
-    if (length == 1)
-      w.circle(n);
-    else
-      w.octagon(n, length);
-    stack.push(Frame{n, last, last->firstChild});
-  };
-  open(root);
-  while (!stack.empty()) {
-    Frame &top = stack.back();
-    if (const QbfTreeNode *child = top.nextChild) {
-      top.nextChild = child->nextBrother;
-      open(child);
-      continue;
-    }
-    Frame done = top;
-    stack.pop();
-    w.clauses(done.name, done.last);
-    w.edges(done.name, done.last);
-  }
+  QbfTreeNode_walk(
+      root, path,
+      [&](const QbfTreeNode *n) {
+        const QbfTreeNode *last;
+        int length = chainOf(n, last);
+        if (length == 1)
+          w.circle(n);
+        else
+          w.octagon(n, length);
+        return childrenOf = last;
+      },
+      [&](const QbfTreeNode *n) {
+        [[maybe_unused]] const QbfTreeNode *last;
+        assert((chainOf(n, last), last == childrenOf) && "the chain's last node was found again");
+        w.clauses(n, childrenOf);
+        w.edges(n, childrenOf);
+        childrenOf = n->father;
+      });
 }
 } // namespace
 
