@@ -61,7 +61,6 @@ template <typename... Actions> void walk(QbfTreeNode *root, Actions... actions) 
   QbfTreeNode_walk(root, path, actions...);
 }
 
-bool isRoot(const QbfTreeNode *n) { return n->quantifier == 'r'; }
 char other(char quantifier) { return quantifier == 'e' ? 'a' : 'e'; }
 } // namespace
 
@@ -98,10 +97,10 @@ void computeUpBlocks(QbfTreeFormula *t) {
   fromUniversal.growTo(t->nodeAt.size(), 0);
   int blocksE = 0, blocksA = 0;
   walk(QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) {
-    if (isRoot(n)) return;
+    if (QbfTreeNode_isRoot(n)) return;
     std::size_t i = t->at(n);
     QbfTreeNode *f = n->father;
-    if (isRoot(f)) {
+    if (QbfTreeNode_isRoot(f)) {
       fromExistential[i] = n->quantifier == 'e' ? 0 : 1;
       fromUniversal[i] = n->quantifier == 'a' ? 0 : 1;
     } else {
@@ -129,12 +128,12 @@ void computeDownBlocks(QbfTreeFormula *t, CheckedArray<int> &block) {
   walk(
       QbfTree_getRoot(t->tree), [](QbfTreeNode *) {},
       [&](QbfTreeNode *n) {
-        if (isRoot(n)) return;
+        if (QbfTreeNode_isRoot(n)) return;
         int &b = block[t->at(n)];
         if (t->quantifierOfBlock(b) != n->quantifier) b--;
         if (t->isFree(n)) b = t->firstBlockOf('e');
         assert(b >= t->upBlock[t->at(n)] && "down never goes above up");
-        if (!isRoot(n->father)) {
+        if (!QbfTreeNode_isRoot(n->father)) {
           int &fatherBlock = block[t->at(n->father)];
           fatherBlock = std::min(fatherBlock, b);
         }
@@ -148,7 +147,8 @@ int computeKeepBlocks(QbfTreeFormula *t, CheckedArray<int> &block, CheckedArray<
   CheckedArray<int> blockOfVar(SITE_BLOCKS, MODULE);
   blockOfVar.growTo(V, -1);
   for (std::size_t i = 0; i < t->nodeAt.size(); i++)
-    if (QbfTreeNode *n = t->nodeAt[i]; n && !isRoot(n)) blockOfVar[static_cast<std::size_t>(n->variable)] = 0;
+    if (QbfTreeNode *n = t->nodeAt[i]; n && !QbfTreeNode_isRoot(n))
+      blockOfVar[static_cast<std::size_t>(n->variable)] = 0;
   int blocks = 0;
   for (std::size_t v = 1; v < V; v++) {
     if (blockOfVar[v] < 0) continue;
@@ -161,7 +161,8 @@ int computeKeepBlocks(QbfTreeFormula *t, CheckedArray<int> &block, CheckedArray<
   }
   block.growTo(t->nodeAt.size(), 0);
   for (std::size_t i = 0; i < t->nodeAt.size(); i++)
-    if (QbfTreeNode *n = t->nodeAt[i]; n && !isRoot(n)) block[i] = blockOfVar[static_cast<std::size_t>(n->variable)];
+    if (QbfTreeNode *n = t->nodeAt[i]; n && !QbfTreeNode_isRoot(n))
+      block[i] = blockOfVar[static_cast<std::size_t>(n->variable)];
   return blocks;
 }
 
@@ -205,7 +206,7 @@ private:
 // has another quantifier, or has more children.
 bool startsChain(const QbfTreeNode *n) {
   const QbfTreeNode *f = n->father;
-  return isRoot(f) || f->quantifier != n->quantifier || f->firstChild != n || n->nextBrother;
+  return QbfTreeNode_isRoot(f) || f->quantifier != n->quantifier || f->firstChild != n || n->nextBrother;
 }
 const QbfTreeNode *nextInChain(const QbfTreeNode *n) {
   const QbfTreeNode *c = n->firstChild;
@@ -236,7 +237,7 @@ QbfTreeFormula *QbfTreeFormula_new(QbfTree *tree) {
   t->number.growTo(t->nodeAt.size(), 0);
   for (std::size_t i = 0; i < t->nodeAt.size(); i++) {
     QbfTreeNode *n = t->nodeAt[i];
-    if (!n || isRoot(n)) continue;
+    if (!n || QbfTreeNode_isRoot(n)) continue;
     t->clauses += n->clauseListSize;
     std::size_t v = static_cast<std::size_t>(n->variable);
     if (n->quantifier == 'a' && numbered[v])
@@ -273,7 +274,7 @@ void QbfTreeFormula_writeQdimacs(QbfTreeFormula *t, FILE *file, Prenexing strate
   CheckedArray<std::size_t> start(SITE_BLOCKS, MODULE);
   start.growTo(static_cast<std::size_t>(blocks) + 1, 0);
   for (std::size_t i = 0; i < t->nodeAt.size(); i++)
-    if (t->nodeAt[i] && !isRoot(t->nodeAt[i])) start[static_cast<std::size_t>((*block)[i]) + 1]++;
+    if (t->nodeAt[i] && !QbfTreeNode_isRoot(t->nodeAt[i])) start[static_cast<std::size_t>((*block)[i]) + 1]++;
   for (std::size_t b = 1; b < start.size(); b++) start[b] += start[b - 1];
   CheckedArray<std::size_t> byBlock(SITE_BLOCKS, MODULE);
   byBlock.growUninitialized(start[start.size() - 1]);
@@ -282,7 +283,7 @@ void QbfTreeFormula_writeQdimacs(QbfTreeFormula *t, FILE *file, Prenexing strate
     next.growTo(start.size(), 0);
     for (std::size_t b = 0; b < start.size(); b++) next[b] = start[b];
     for (std::size_t i = 0; i < t->nodeAt.size(); i++)
-      if (t->nodeAt[i] && !isRoot(t->nodeAt[i])) byBlock[next[static_cast<std::size_t>((*block)[i])]++] = i;
+      if (t->nodeAt[i] && !QbfTreeNode_isRoot(t->nodeAt[i])) byBlock[next[static_cast<std::size_t>((*block)[i])]++] = i;
   }
 
   Output out(file);
@@ -335,7 +336,7 @@ void QbfTreeFormula_writeQcir(QbfTreeFormula *t, FILE *file) {
   walk(
       QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) { numbers.enter(n); },
       [&](QbfTreeNode *n) {
-        if (isRoot(n)) {
+        if (QbfTreeNode_isRoot(n)) {
           out.text("g0 = and(");
           inputsFromChildren(n, true);
           out.text(")\n");

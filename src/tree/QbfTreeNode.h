@@ -8,6 +8,7 @@
 // QbfTreeNode_walk is the one depth-first walk that every pass over a tree
 // takes.
 
+#include <cassert>
 #include <type_traits>
 
 #include "storage/CheckedArray.h"
@@ -44,6 +45,12 @@ void QbfTreeNode_init(QbfTreeNode *node, QbfTree *tree, char quantifier, int var
 // Puts the child in front of the father's children.
 void QbfTreeNode_setFather(QbfTreeNode *child, QbfTreeNode *father);
 
+// The root is the one node without a variable: its quantifier is 'r' and its
+// variable -1 (the two tests agree for every node asked about).
+inline bool QbfTreeNode_isRoot(const QbfTreeNode *n) {
+  assert((n->quantifier == 'r') == (n->variable <= 0) && "the root alone has no variable");
+  return n->quantifier == 'r';
+}
 inline int QbfTreeNode_getCode(const QbfTreeNode *n) { return n->code; }
 inline int QbfTreeNode_getVariable(const QbfTreeNode *n) { return n->variable; }
 inline int QbfTreeNode_getQuantifier(const QbfTreeNode *n) { return n->quantifier; }

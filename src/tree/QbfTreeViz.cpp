@@ -68,10 +68,9 @@ public:
   static const char *colour(const QbfTreeNode *n) {
     return n->quantifier == 'a' ? UNIVERSAL_COLOUR : EXISTENTIAL_COLOUR;
   }
-  static bool isRoot(const QbfTreeNode *n) { return n->variable <= 0; }
 
   void circle(const QbfTreeNode *n) {
-    if (isRoot(n)) {
+    if (QbfTreeNode_isRoot(n)) {
       out_.text("root [label = \"and\"];\n");
       return statementDone();
     }
@@ -118,7 +117,7 @@ public:
 
   // The clause node of `owner` (the chain's last node), named after `name`.
   void clauses(const QbfTreeNode *name, const QbfTreeNode *owner) {
-    if (isRoot(owner) || owner->clauseListSize <= 0) return;
+    if (QbfTreeNode_isRoot(owner) || owner->clauseListSize <= 0) return;
     out_.character('c');
     out_.number(name->code);
     if (!detailed_) {
@@ -144,9 +143,9 @@ public:
   }
 
   void edges(const QbfTreeNode *name, const QbfTreeNode *owner) {
-    bool hasClauses = !isRoot(owner) && owner->clauseListSize > 0;
+    bool hasClauses = !QbfTreeNode_isRoot(owner) && owner->clauseListSize > 0;
     if (!owner->firstChild && !hasClauses) return;
-    if (isRoot(name)) {
+    if (QbfTreeNode_isRoot(name)) {
       out_.text("root -> { ");
     } else {
       out_.character('n');
@@ -227,7 +226,7 @@ void writeTree(DotWriter &w, QbfTreeNode *root, bool compressed) {
   // The length of the chain n stands for, and its last node.
   auto chainOf = [compressed](const QbfTreeNode *n, const QbfTreeNode *&last) {
     last = n;
-    return compressed && !DotWriter::isRoot(n) ? chainFrom(n, last) : 1;
+    return compressed && !QbfTreeNode_isRoot(n) ? chainFrom(n, last) : 1;
   };
   QbfTreeNode_walk(
       root, path,
