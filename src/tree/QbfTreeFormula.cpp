@@ -4,10 +4,9 @@
 
 #include <algorithm>
 #include <cassert>
-#include <charconv>
-#include <cstring>
 #include <new>
 
+#include "base/BufferedOutput.h"
 #include "formula/QbFormula.h"
 #include "storage/AbnormalExit.h"
 #include "storage/CheckedArray.h"
@@ -19,40 +18,14 @@ constexpr int SITE_LAYOUT = 60;
 constexpr int SITE_WALK = 61;
 constexpr int SITE_BLOCKS = 62;
 constexpr int SITE_WRITER = 63;
-constexpr std::size_t BUFFER_BYTES = std::size_t{64} << 10;
 
-// Buffered text on its way to the file.
-class Output {
-public:
-  explicit Output(FILE *file) : file_(file) {}
-  ~Output() { flush(); }
-  void text(const char *s) {
-    std::size_t n = std::strlen(s);
-    if (used_ + n > BUFFER_BYTES) flush();
-    if (n > BUFFER_BYTES) {
-      std::fwrite(s, 1, n, file_);
-      return;
-    }
-    std::memcpy(buffer_ + used_, s, n);
-    used_ += n;
-  }
-  void number(long long value) {
-    if (used_ + 24 > BUFFER_BYTES) flush();
-    used_ = static_cast<std::size_t>(std::to_chars(buffer_ + used_, buffer_ + used_ + 24, value).ptr - buffer_);
-  }
+// The files' text, in writes of at most BufferedOutput::FULL bytes.
+struct Output : BufferedOutput {
+  explicit Output(FILE *file) : BufferedOutput(file, Pieces::AtMostFull, SITE_WRITER, MODULE) {}
   void gate(long long id) {
     text("g");
     number(id);
   }
-  void flush() {
-    if (used_) std::fwrite(buffer_, 1, used_, file_);
-    used_ = 0;
-  }
-
-private:
-  FILE *file_;
-  std::size_t used_ = 0;
-  char buffer_[BUFFER_BYTES];
 };
 
 // The tree's walk (QbfTreeNode_walk) from the root, its path here.

@@ -8,13 +8,11 @@
 // definition: a node's statement, its children's subtrees, its clause node,
 // its edges.
 
-#include <algorithm>
 #include <cassert>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
+#include "base/BufferedOutput.h"
 #include "formula/QbFormula.h"
 #include "storage/CheckedArray.h"
 #include "tree/QbfTree.h"
@@ -22,45 +20,15 @@
 namespace {
 constexpr const char *MODULE = "QbfTree";
 constexpr int SITE_WRITER = 401;
-constexpr std::size_t BUFFER_BYTES = std::size_t{64} << 10;
 constexpr std::size_t LABEL_PIECE = 16000;
 constexpr const char *UNIVERSAL_COLOUR = "#FF8877";
 constexpr const char *EXISTENTIAL_COLOUR = "#DDFFBB";
 
-// Text being composed: the statements on their way to the file, or a label.
-class TextBuffer {
-public:
-  TextBuffer() : bytes_(SITE_WRITER, MODULE) {}
-  const char *data() const { return bytes_.data(); }
-  std::size_t size() const { return used_; }
-  void clear() { used_ = 0; }
-  // Room for n more bytes; returns where they go (commit with advance).
-  char *room(std::size_t n) {
-    if (bytes_.size() - used_ < n) bytes_.growUninitialized(std::max(2 * bytes_.size(), used_ + n));
-    return bytes_.data() + used_;
-  }
-  void advance(std::size_t n) { used_ += n; }
-  void text(const char *s, std::size_t n) {
-    if (n == 0) return;
-    std::memcpy(room(n), s, n);
-    used_ += n;
-  }
-  void text(const char *s) { text(s, std::strlen(s)); }
-  void character(char ch) { *room(1) = ch, used_++; }
-  void number(int value) {
-    char *out = room(12);
-    used_ += static_cast<std::size_t>(std::to_chars(out, out + 12, value).ptr - out);
-  }
-
-private:
-  CheckedArray<char> bytes_;
-  std::size_t used_ = 0;
-};
-
 class DotWriter {
 public:
-  DotWriter(FILE *file, QbFormula *formula, bool detailed) : file_(file), formula_(formula), detailed_(detailed) {}
-  ~DotWriter() { flush(); }
+  DotWriter(FILE *file, QbFormula *formula, bool detailed)
+      : formula_(formula), detailed_(detailed),
+        out_(file, BufferedOutput::Pieces::WholeStatements, SITE_WRITER, MODULE), label_(SITE_WRITER, MODULE) {}
 
   void text(const char *s) { out_.text(s); }
 
@@ -166,11 +134,6 @@ public:
     statementDone();
   }
 
-  void flush() {
-    if (out_.size()) std::fwrite(out_.data(), 1, out_.size(), file_);
-    out_.clear();
-  }
-
 private:
   // Graphviz reads no quoted string longer than 16384 bytes. A longer label
   // (the clauses of a node, the variables of a long chain) is written whole,
@@ -190,15 +153,14 @@ private:
     out_.text(p, left);
   }
 
-  void statementDone() {
-    if (out_.size() >= BUFFER_BYTES) flush();
-  }
+  // The statements go out whole, in writes of at least FULL bytes but for
+  // the last.
+  void statementDone() { out_.statementDone(); }
 
-  FILE *file_;
   QbFormula *formula_;
   bool detailed_;
-  TextBuffer out_;
-  TextBuffer label_;
+  BufferedOutput out_;
+  TextBuffer label_; // a label being composed
 };
 
 // Length of the chain of same-quantifier nodes that starts at n, and its
