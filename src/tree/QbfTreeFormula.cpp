@@ -175,16 +175,97 @@ private:
   CheckedArray<long long> current_; // by variable code: the copy on the path
 };
 
-// A node that does not continue its father's chain: its father is the root,
-// has another quantifier, or has more children.
-bool startsChain(const QbfTreeNode *n) {
+// The nodes one QCIR quantifier gate binds, its gate chain: nodes of one
+// quantifier, each the only child of the one before. Clauses do not end it:
+// the gate's "and" takes the clauses of every node of the chain, as a clause
+// mentions no variable below its node, so that binding those over it changes
+// nothing and a chain's gates are as few as can be. The DOT writer's
+// octagons (QbfTreeViz.cpp) follow another rule, as their files must stay as
+// they are: an octagon ends at a node with clauses.
+//
+// A node that does not continue its father's gate chain: its father is the
+// root, has another quantifier, or has more children.
+bool startsGateChain(const QbfTreeNode *n) {
   const QbfTreeNode *f = n->father;
   return QbfTreeNode_isRoot(f) || f->quantifier != n->quantifier || f->firstChild != n || n->nextBrother;
 }
-const QbfTreeNode *nextInChain(const QbfTreeNode *n) {
+const QbfTreeNode *nextInGateChain(const QbfTreeNode *n) {
   const QbfTreeNode *c = n->firstChild;
   return c && !c->nextBrother && c->quantifier == n->quantifier ? c : nullptr;
 }
+
+// The gates of the QCIR file, written as the walk leaves the nodes: the
+// gates of a gate chain once its children's are written, the root's (g0)
+// last.
+class QcirGates {
+public:
+  QcirGates(QbfTreeFormula *t, Output &out) : t_(t), out_(out), numbers_(t), gateOf_(SITE_WRITER, MODULE) {
+    gateOf_.growTo(t->nodeAt.size(), 0);
+  }
+  void enter(const QbfTreeNode *n) { numbers_.enter(n); }
+  void leave(const QbfTreeNode *n) {
+    if (QbfTreeNode_isRoot(n)) {
+      out_.text("g0 = and(");
+      inputsFromChildren(n, true);
+      out_.text(")\n");
+    } else if (startsGateChain(n)) {
+      writeChain(n);
+    }
+  }
+
+private:
+  // An "or" per clause of the chain, their "and" with the children's gates,
+  // and the quantifier gate over it, which stands for the chain.
+  void writeChain(const QbfTreeNode *n) {
+    const QbfTreeNode *last = n;
+    long long firstClause = next_;
+    for (const QbfTreeNode *m = n; m; m = nextInGateChain(m)) {
+      last = m;
+      for (QbfClause *c = m->clauses; c; c = QbfClause_getNextAtQuantifier(c)) writeClause(c);
+    }
+    long long body = next_++;
+    out_.gate(body);
+    out_.text(" = and(");
+    for (long long g = firstClause; g < body; g++) {
+      if (g > firstClause) out_.text(", ");
+      out_.gate(g);
+    }
+    inputsFromChildren(last, body == firstClause);
+    out_.text(")\n");
+    long long scope = next_++;
+    out_.gate(scope);
+    out_.text(n->quantifier == 'e' ? " = exists(" : " = forall(");
+    for (const QbfTreeNode *m = n; m; m = nextInGateChain(m)) {
+      if (m != n) out_.text(", ");
+      out_.number(t_->number[t_->at(m)]);
+    }
+    out_.text("; ");
+    out_.gate(body);
+    out_.text(")\n");
+    gateOf_[t_->at(n)] = scope;
+  }
+  void writeClause(const QbfClause *c) {
+    out_.gate(next_++);
+    out_.text(" = or(");
+    for (int k = 0; k < c->size; k++) {
+      if (k) out_.text(", ");
+      out_.number(numbers_.literal(QbfClause_getLiteral(c, k)));
+    }
+    out_.text(")\n");
+  }
+  void inputsFromChildren(const QbfTreeNode *n, bool first) {
+    for (const QbfTreeNode *c = n->firstChild; c; c = c->nextBrother, first = false) {
+      out_.text(first ? "" : ", ");
+      out_.gate(gateOf_[t_->at(c)]);
+    }
+  }
+
+  QbfTreeFormula *t_;
+  Output &out_;
+  ClauseNumbers numbers_;
+  CheckedArray<long long> gateOf_; // a gate chain's gate, by its first node
+  long long next_ = 1;             // the next gate's number
+};
 } // namespace
 
 QbfTreeFormula *QbfTreeFormula_new(QbfTree *tree) {
@@ -295,62 +376,9 @@ void QbfTreeFormula_writeQcir(QbfTreeFormula *t, FILE *file) {
   out.text("#QCIR-G14\n");
   writeCopyComments(t, out, "# copy ");
   out.text("output(g0)\n");
-  // A chain's gate, once its children's gates are written; the root's is g0.
-  CheckedArray<long long> gateOf(SITE_WRITER, MODULE);
-  gateOf.growTo(t->nodeAt.size(), 0);
-  long long next = 1;
-  ClauseNumbers numbers(t);
-  auto inputsFromChildren = [&](const QbfTreeNode *n, bool first) {
-    for (const QbfTreeNode *c = n->firstChild; c; c = c->nextBrother, first = false) {
-      out.text(first ? "" : ", ");
-      out.gate(gateOf[t->at(c)]);
-    }
-  };
+  QcirGates gates(t, out);
   walk(
-      QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) { numbers.enter(n); },
-      [&](QbfTreeNode *n) {
-        if (QbfTreeNode_isRoot(n)) {
-          out.text("g0 = and(");
-          inputsFromChildren(n, true);
-          out.text(")\n");
-          return;
-        }
-        if (!startsChain(n)) return;
-        const QbfTreeNode *last = n;
-        long long firstClause = next;
-        for (const QbfTreeNode *m = n; m; m = nextInChain(m)) {
-          last = m;
-          for (QbfClause *c = m->clauses; c; c = QbfClause_getNextAtQuantifier(c)) {
-            out.gate(next++);
-            out.text(" = or(");
-            for (int k = 0; k < c->size; k++) {
-              if (k) out.text(", ");
-              out.number(numbers.literal(QbfClause_getLiteral(c, k)));
-            }
-            out.text(")\n");
-          }
-        }
-        long long body = next++;
-        out.gate(body);
-        out.text(" = and(");
-        for (long long g = firstClause; g < body; g++) {
-          if (g > firstClause) out.text(", ");
-          out.gate(g);
-        }
-        inputsFromChildren(last, body == firstClause);
-        out.text(")\n");
-        long long scope = next++;
-        out.gate(scope);
-        out.text(n->quantifier == 'e' ? " = exists(" : " = forall(");
-        for (const QbfTreeNode *m = n; m; m = nextInChain(m)) {
-          if (m != n) out.text(", ");
-          out.number(t->number[t->at(m)]);
-        }
-        out.text("; ");
-        out.gate(body);
-        out.text(")\n");
-        gateOf[t->at(n)] = scope;
-      });
+      QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) { gates.enter(n); }, [&](QbfTreeNode *n) { gates.leave(n); });
 }
 
 void QbfTreeFormula_writeConstantQdimacs(FILE *file, bool value) {

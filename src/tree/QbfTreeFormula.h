@@ -46,7 +46,8 @@ int QbfTreeFormula_getAlternations(const QbfTreeFormula *layout);
 void QbfTreeFormula_writeQdimacs(QbfTreeFormula *layout, FILE *file, Prenexing strategy);
 // Writes the tree as one QCIR-G14 circuit: an "or" gate per clause, an "and"
 // gate over a chain's clauses and its children, and a quantifier gate per
-// chain of same-quantifier nodes (each the only child of the one before).
+// chain of same-quantifier nodes (each the only child of the one before,
+// whatever their clauses).
 void QbfTreeFormula_writeQcir(QbfTreeFormula *layout, FILE *file);
 
 // The constants, for an instance decided before its tree: "p cnf 0 0" (true)

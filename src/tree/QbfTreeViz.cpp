@@ -53,7 +53,7 @@ public:
     statementDone();
   }
 
-  // One statement for the chain of length L starting at n.
+  // One statement for the octagon chain of length L starting at n.
   void octagon(const QbfTreeNode *n, int length) {
     out_.character('n');
     out_.number(n->code);
@@ -163,32 +163,35 @@ private:
   TextBuffer label_; // a label being composed
 };
 
-// Length of the chain of same-quantifier nodes that starts at n, and its
-// last node.
-int chainFrom(const QbfTreeNode *n, const QbfTreeNode *&last) {
+// The nodes one octagon stands for, its octagon chain: nodes of one
+// quantifier, each the only child of the one before, none but the last with
+// clauses, as an octagon has one clause node (named after the first node,
+// holding the last one's clauses). The QCIR writer's chains
+// (QbfTreeFormula.cpp) go on past clauses, which one gate can hold wherever
+// they sit; both files must stay as they are, so the two rules stay apart.
+bool continuesOctagonChain(const QbfTreeNode *last, const QbfTreeNode *k) {
+  return k && !k->nextBrother && last->clauseListSize <= 0 && k->quantifier == last->quantifier;
+}
+
+// Length of the octagon chain that starts at n, and its last node.
+int octagonChainFrom(const QbfTreeNode *n, const QbfTreeNode *&last) {
   int length = 1;
-  last = n;
-  for (;;) {
-    const QbfTreeNode *k = last->firstChild;
-    if (!k || k->nextBrother || last->clauseListSize > 0 || k->quantifier != n->quantifier) break;
-    last = k;
-    length++;
-  }
+  for (last = n; continuesOctagonChain(last, last->firstChild); last = last->firstChild) length++;
   return length;
 }
 
-// Every node's statements; with compressed, a chain's statements are named
-// after its first node and the nodes after it are skipped.
+// Every node's statements; with compressed, an octagon chain's statements
+// are named after its first node and the nodes after it are skipped.
 void writeTree(DotWriter &w, QbfTreeNode *root, bool compressed) {
   CheckedArray<QbfTreeNode *> path(SITE_WRITER, MODULE);
   // The node whose children were walked last, and so whose clauses and edges
-  // follow when a node is left: the last node of the chain entered if it has
-  // no child, else the father of the child left just before.
+  // follow when a node is left: the last node of the octagon chain entered
+  // if it has no child, else the father of the child left just before.
   const QbfTreeNode *childrenOf = nullptr;
-  // The length of the chain n stands for, and its last node.
+  // The length of the octagon chain n stands for, and its last node.
   auto chainOf = [compressed](const QbfTreeNode *n, const QbfTreeNode *&last) {
     last = n;
-    return compressed && !QbfTreeNode_isRoot(n) ? chainFrom(n, last) : 1;
+    return compressed && !QbfTreeNode_isRoot(n) ? octagonChainFrom(n, last) : 1;
   };
   QbfTreeNode_walk(
       root, path,
