@@ -175,6 +175,37 @@ private:
   CheckedArray<long long> current_; // by variable code: the copy on the path
 };
 
+// The nodes of the tree by block, each block in node-code order (a counting
+// sort): block b holds byBlock[start[b]] to byBlock[start[b + 1] - 1].
+void sortByBlock(const QbfTreeFormula *t, const CheckedArray<int> &block, int blocks, CheckedArray<std::size_t> &start,
+                 CheckedArray<std::size_t> &byBlock) {
+  start.growTo(static_cast<std::size_t>(blocks) + 1, 0);
+  for (std::size_t i = 0; i < t->nodeAt.size(); i++)
+    if (t->nodeAt[i] && !QbfTreeNode_isRoot(t->nodeAt[i])) start[static_cast<std::size_t>(block[i]) + 1]++;
+  for (std::size_t b = 1; b < start.size(); b++) start[b] += start[b - 1];
+  byBlock.growUninitialized(start[start.size() - 1]);
+  CheckedArray<std::size_t> next(SITE_BLOCKS, MODULE);
+  next.growTo(start.size(), 0);
+  for (std::size_t b = 0; b < start.size(); b++) next[b] = start[b];
+  for (std::size_t i = 0; i < t->nodeAt.size(); i++)
+    if (t->nodeAt[i] && !QbfTreeNode_isRoot(t->nodeAt[i])) byBlock[next[static_cast<std::size_t>(block[i])]++] = i;
+}
+
+// The clauses of the QDIMACS file, in the order of the walk.
+void writeClauses(QbfTreeFormula *t, Output &out) {
+  ClauseNumbers numbers(t);
+  walk(QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) {
+    numbers.enter(n);
+    for (QbfClause *c = n->clauses; c; c = QbfClause_getNextAtQuantifier(c)) {
+      for (int k = 0; k < c->size; k++) {
+        out.number(numbers.literal(QbfClause_getLiteral(c, k)));
+        out.text(" ");
+      }
+      out.text("0\n");
+    }
+  });
+}
+
 // The nodes one QCIR quantifier gate binds, its gate chain: nodes of one
 // quantifier, each the only child of the one before. Clauses do not end it:
 // the gate's "and" takes the clauses of every node of the chain, as a clause
@@ -324,21 +355,9 @@ void QbfTreeFormula_writeQdimacs(QbfTreeFormula *t, FILE *file, Prenexing strate
     blocks = computeKeepBlocks(t, ownBlocks, keepQuantifiers);
     block = &ownBlocks;
   }
-  // The nodes by block, each block in node-code order (a counting sort).
   CheckedArray<std::size_t> start(SITE_BLOCKS, MODULE);
-  start.growTo(static_cast<std::size_t>(blocks) + 1, 0);
-  for (std::size_t i = 0; i < t->nodeAt.size(); i++)
-    if (t->nodeAt[i] && !QbfTreeNode_isRoot(t->nodeAt[i])) start[static_cast<std::size_t>((*block)[i]) + 1]++;
-  for (std::size_t b = 1; b < start.size(); b++) start[b] += start[b - 1];
   CheckedArray<std::size_t> byBlock(SITE_BLOCKS, MODULE);
-  byBlock.growUninitialized(start[start.size() - 1]);
-  {
-    CheckedArray<std::size_t> next(SITE_BLOCKS, MODULE);
-    next.growTo(start.size(), 0);
-    for (std::size_t b = 0; b < start.size(); b++) next[b] = start[b];
-    for (std::size_t i = 0; i < t->nodeAt.size(); i++)
-      if (t->nodeAt[i] && !QbfTreeNode_isRoot(t->nodeAt[i])) byBlock[next[static_cast<std::size_t>((*block)[i])]++] = i;
-  }
+  sortByBlock(t, *block, blocks, start, byBlock);
 
   Output out(file);
   writeCopyComments(t, out, "c copy ");
@@ -358,17 +377,7 @@ void QbfTreeFormula_writeQdimacs(QbfTreeFormula *t, FILE *file, Prenexing strate
     }
     out.text(" 0\n");
   }
-  ClauseNumbers numbers(t);
-  walk(QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) {
-    numbers.enter(n);
-    for (QbfClause *c = n->clauses; c; c = QbfClause_getNextAtQuantifier(c)) {
-      for (int k = 0; k < c->size; k++) {
-        out.number(numbers.literal(QbfClause_getLiteral(c, k)));
-        out.text(" ");
-      }
-      out.text("0\n");
-    }
-  });
+  writeClauses(t, out);
 }
 
 void QbfTreeFormula_writeQcir(QbfTreeFormula *t, FILE *file) {
