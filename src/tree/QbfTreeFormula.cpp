@@ -19,9 +19,9 @@ constexpr int SITE_WALK = 61;
 constexpr int SITE_BLOCKS = 62;
 constexpr int SITE_WRITER = 63;
 
-// The files' text, in writes of at most BufferedOutput::FULL bytes.
-struct Output : BufferedOutput {
-  explicit Output(FILE *file) : BufferedOutput(file, Pieces::AtMostFull, SITE_WRITER, MODULE) {}
+// The files' text, in writes of at most 64 KiB.
+struct Output : BufferedOutput<Pieces::AtMostFull> {
+  explicit Output(FILE *file) : BufferedOutput(file, SITE_WRITER, MODULE) {}
   void gate(long long id) {
     text("g");
     number(id);

@@ -27,8 +27,7 @@ constexpr const char *EXISTENTIAL_COLOUR = "#DDFFBB";
 class DotWriter {
 public:
   DotWriter(FILE *file, QbFormula *formula, bool detailed)
-      : formula_(formula), detailed_(detailed),
-        out_(file, BufferedOutput::Pieces::WholeStatements, SITE_WRITER, MODULE), label_(SITE_WRITER, MODULE) {}
+      : formula_(formula), detailed_(detailed), out_(file, SITE_WRITER, MODULE), label_(SITE_WRITER, MODULE) {}
 
   void text(const char *s) { out_.text(s); }
 
@@ -159,7 +158,7 @@ private:
 
   QbFormula *formula_;
   bool detailed_;
-  BufferedOutput out_;
+  BufferedOutput<Pieces::WholeStatements> out_;
   TextBuffer label_; // a label being composed
 };
 
