@@ -230,77 +230,52 @@ void addPowerOfTwo(CheckedArray<std::uint32_t> &sum, long k) {
 // ancestor, and the sum over them of 2^(universal nodes above). The walk
 // stops at each existential node, as the counts do.
 void countComponents(QbfTree *t) {
-  struct Item {
-    QbfTreeNode *node;
-    long universalsAbove;
-  };
-  CheckedArray<Item> stack(SITE_STACK, MODULE);
-  stack.push(Item{t->root, 0});
+  CheckedArray<QbfTreeNode *> path(SITE_STACK, MODULE);
+  long universalsAbove = 0;
   int components = 0;
   t->numberOfDisjointSubformulas.clear();
-  while (!stack.empty()) {
-    Item item = stack.back();
-    stack.pop();
-    if (item.node->quantifier == 'e') {
-      components++;
-      addPowerOfTwo(t->numberOfDisjointSubformulas, item.universalsAbove);
-      continue;
-    }
-    long below = item.universalsAbove + (item.node->quantifier == 'a' ? 1 : 0);
-    for (QbfTreeNode *child = item.node->firstChild; child; child = child->nextBrother) stack.push(Item{child, below});
-  }
+  QbfTreeNode_walk(
+      t->root, path,
+      [&](QbfTreeNode *n) -> QbfTreeNode * {
+        if (n->quantifier == 'e') {
+          components++;
+          addPowerOfTwo(t->numberOfDisjointSubformulas, universalsAbove);
+          return nullptr;
+        }
+        universalsAbove += n->quantifier == 'a';
+        return n;
+      },
+      [&](QbfTreeNode *n) { universalsAbove -= n->quantifier == 'a'; });
   t->numberOfDisconnectableComponents = components;
 }
 
-// Calls visit(node, depth, universals above it) for every node in
-// pre-order (the root at depth 1), keeping the path from the root on a
-// stack instead of recursing.
-template <typename Visit> void preorder(QbfTree *t, Visit visit) {
-  CheckedArray<QbfTreeNode *> path(SITE_STACK, MODULE);
-  path.reserve(static_cast<std::size_t>(t->nodeCount) + 1);
-  long universals = 0; // on the path, below the root
-  auto enter = [&](QbfTreeNode *n) {
-    visit(n, static_cast<int>(path.size()) + 1, universals);
-    path.push(n);
-    universals += n->quantifier == 'a';
-  };
-  enter(t->root);
-  while (!path.empty()) {
-    QbfTreeNode *n = path.back();
-    if (n->firstChild) {
-      enter(n->firstChild);
-      continue;
-    }
-    // Leave finished nodes until one has a next brother.
-    for (;;) {
-      universals -= n->quantifier == 'a';
-      path.pop();
-      if (QbfTreeNode *brother = n->nextBrother) {
-        enter(brother);
-        break;
-      }
-      if (path.empty()) break;
-      n = path.back();
-    }
-  }
-}
-
 // Depth, leaves, node counts and the universal depths of the existential
-// nodes, in one walk.
+// nodes, in one walk (the root at depth 1).
 void treeLabeling(QbfTree *t) {
   int depth = 0, branches = 0, existential = 0, universal = 0, maxDelta = 0;
   double deltaSum = 0.0;
-  preorder(t, [&](const QbfTreeNode *n, int nodeDepth, long universalsAbove) {
-    depth = std::max(depth, nodeDepth);
-    branches += n->firstChild == nullptr;
-    if (n->quantifier == 'e') {
-      existential++;
-      deltaSum += static_cast<double>(universalsAbove);
-      maxDelta = std::max(maxDelta, static_cast<int>(universalsAbove));
-    } else if (n->quantifier == 'a') {
-      universal++;
-    }
-  });
+  int onPath = 0;      // the node entered and its ancestors
+  long universals = 0; // on the path, the node entered excepted
+  CheckedArray<QbfTreeNode *> path(SITE_STACK, MODULE);
+  path.reserve(static_cast<std::size_t>(t->nodeCount) + 1);
+  QbfTreeNode_walk(
+      t->root, path,
+      [&](const QbfTreeNode *n) {
+        depth = std::max(depth, ++onPath);
+        branches += n->firstChild == nullptr;
+        if (n->quantifier == 'e') {
+          existential++;
+          deltaSum += static_cast<double>(universals);
+          maxDelta = std::max(maxDelta, static_cast<int>(universals));
+        } else if (n->quantifier == 'a') {
+          universal++;
+        }
+        universals += n->quantifier == 'a';
+      },
+      [&](const QbfTreeNode *n) {
+        onPath--;
+        universals -= n->quantifier == 'a';
+      });
   t->depth = depth;
   t->numBranches = branches;
   t->existentialNodes = existential;

@@ -5,8 +5,9 @@
 // copy per node whose deepest dependency they are. Built once per instance,
 // then measured, printed and optionally written as a Graphviz DOT file.
 //
-// Every walk over the tree uses an explicit stack: trees as deep as the
-// formula has variables are walked without deep recursion.
+// Every walk over the tree is QbfTreeNode_walk (QbfTreeNode.h), with its path
+// on an explicit stack: trees as deep as the formula has variables are walked
+// without deep recursion.
 
 #include <cstdint>
 #include <cstdio>

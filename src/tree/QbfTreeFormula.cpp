@@ -4,10 +4,9 @@
 
 #include <algorithm>
 #include <cassert>
-#include <charconv>
-#include <cstring>
 #include <new>
 
+#include "base/BufferedOutput.h"
 #include "formula/QbFormula.h"
 #include "storage/AbnormalExit.h"
 #include "storage/CheckedArray.h"
@@ -19,70 +18,22 @@ constexpr int SITE_LAYOUT = 60;
 constexpr int SITE_WALK = 61;
 constexpr int SITE_BLOCKS = 62;
 constexpr int SITE_WRITER = 63;
-constexpr std::size_t BUFFER_BYTES = std::size_t{64} << 10;
 
-// Buffered text on its way to the file.
-class Output {
-public:
-  explicit Output(FILE *file) : file_(file) {}
-  ~Output() { flush(); }
-  void text(const char *s) {
-    std::size_t n = std::strlen(s);
-    if (used_ + n > BUFFER_BYTES) flush();
-    if (n > BUFFER_BYTES) {
-      std::fwrite(s, 1, n, file_);
-      return;
-    }
-    std::memcpy(buffer_ + used_, s, n);
-    used_ += n;
-  }
-  void number(long long value) {
-    if (used_ + 24 > BUFFER_BYTES) flush();
-    used_ = static_cast<std::size_t>(std::to_chars(buffer_ + used_, buffer_ + used_ + 24, value).ptr - buffer_);
-  }
+// The files' text, in writes of at most 64 KiB.
+struct Output : BufferedOutput<Pieces::AtMostFull> {
+  explicit Output(FILE *file) : BufferedOutput(file, SITE_WRITER, MODULE) {}
   void gate(long long id) {
     text("g");
     number(id);
   }
-  void flush() {
-    if (used_) std::fwrite(buffer_, 1, used_, file_);
-    used_ = 0;
-  }
-
-private:
-  FILE *file_;
-  std::size_t used_ = 0;
-  char buffer_[BUFFER_BYTES];
 };
 
-// Calls enter(node) in pre-order and leave(node) in post-order for every node
-// below and including the root, keeping the path on a stack.
-template <typename Enter, typename Leave> void walk(QbfTreeNode *root, Enter enter, Leave leave) {
+// The tree's walk (QbfTreeNode_walk) from the root, its path here.
+template <typename... Actions> void walk(QbfTreeNode *root, Actions... actions) {
   CheckedArray<QbfTreeNode *> path(SITE_WALK, MODULE);
-  enter(root);
-  path.push(root);
-  while (!path.empty()) {
-    QbfTreeNode *n = path.back();
-    if (n->firstChild) {
-      enter(n->firstChild);
-      path.push(n->firstChild);
-      continue;
-    }
-    for (;;) {
-      leave(n);
-      path.pop();
-      if (QbfTreeNode *brother = n->nextBrother) {
-        enter(brother);
-        path.push(brother);
-        break;
-      }
-      if (path.empty()) break;
-      n = path.back();
-    }
-  }
+  QbfTreeNode_walk(root, path, actions...);
 }
 
-bool isRoot(const QbfTreeNode *n) { return n->quantifier == 'r'; }
 char other(char quantifier) { return quantifier == 'e' ? 'a' : 'e'; }
 } // namespace
 
@@ -118,24 +69,21 @@ void computeUpBlocks(QbfTreeFormula *t) {
   fromExistential.growTo(t->nodeAt.size(), 0);
   fromUniversal.growTo(t->nodeAt.size(), 0);
   int blocksE = 0, blocksA = 0;
-  walk(
-      QbfTree_getRoot(t->tree),
-      [&](QbfTreeNode *n) {
-        if (isRoot(n)) return;
-        std::size_t i = t->at(n);
-        QbfTreeNode *f = n->father;
-        if (isRoot(f)) {
-          fromExistential[i] = n->quantifier == 'e' ? 0 : 1;
-          fromUniversal[i] = n->quantifier == 'a' ? 0 : 1;
-        } else {
-          int step = n->quantifier == f->quantifier ? 0 : 1;
-          fromExistential[i] = fromExistential[t->at(f)] + step;
-          fromUniversal[i] = fromUniversal[t->at(f)] + step;
-        }
-        blocksE = std::max(blocksE, fromExistential[i] + 1);
-        blocksA = std::max(blocksA, fromUniversal[i] + 1);
-      },
-      [](QbfTreeNode *) {});
+  walk(QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) {
+    if (QbfTreeNode_isRoot(n)) return;
+    std::size_t i = t->at(n);
+    QbfTreeNode *f = n->father;
+    if (QbfTreeNode_isRoot(f)) {
+      fromExistential[i] = n->quantifier == 'e' ? 0 : 1;
+      fromUniversal[i] = n->quantifier == 'a' ? 0 : 1;
+    } else {
+      int step = n->quantifier == f->quantifier ? 0 : 1;
+      fromExistential[i] = fromExistential[t->at(f)] + step;
+      fromUniversal[i] = fromUniversal[t->at(f)] + step;
+    }
+    blocksE = std::max(blocksE, fromExistential[i] + 1);
+    blocksA = std::max(blocksA, fromUniversal[i] + 1);
+  });
   if (blocksA < blocksE) {
     t->outermost = 'a';
     t->blocks = blocksA;
@@ -153,12 +101,12 @@ void computeDownBlocks(QbfTreeFormula *t, CheckedArray<int> &block) {
   walk(
       QbfTree_getRoot(t->tree), [](QbfTreeNode *) {},
       [&](QbfTreeNode *n) {
-        if (isRoot(n)) return;
+        if (QbfTreeNode_isRoot(n)) return;
         int &b = block[t->at(n)];
         if (t->quantifierOfBlock(b) != n->quantifier) b--;
         if (t->isFree(n)) b = t->firstBlockOf('e');
         assert(b >= t->upBlock[t->at(n)] && "down never goes above up");
-        if (!isRoot(n->father)) {
+        if (!QbfTreeNode_isRoot(n->father)) {
           int &fatherBlock = block[t->at(n->father)];
           fatherBlock = std::min(fatherBlock, b);
         }
@@ -172,7 +120,8 @@ int computeKeepBlocks(QbfTreeFormula *t, CheckedArray<int> &block, CheckedArray<
   CheckedArray<int> blockOfVar(SITE_BLOCKS, MODULE);
   blockOfVar.growTo(V, -1);
   for (std::size_t i = 0; i < t->nodeAt.size(); i++)
-    if (QbfTreeNode *n = t->nodeAt[i]; n && !isRoot(n)) blockOfVar[static_cast<std::size_t>(n->variable)] = 0;
+    if (QbfTreeNode *n = t->nodeAt[i]; n && !QbfTreeNode_isRoot(n))
+      blockOfVar[static_cast<std::size_t>(n->variable)] = 0;
   int blocks = 0;
   for (std::size_t v = 1; v < V; v++) {
     if (blockOfVar[v] < 0) continue;
@@ -185,7 +134,8 @@ int computeKeepBlocks(QbfTreeFormula *t, CheckedArray<int> &block, CheckedArray<
   }
   block.growTo(t->nodeAt.size(), 0);
   for (std::size_t i = 0; i < t->nodeAt.size(); i++)
-    if (QbfTreeNode *n = t->nodeAt[i]; n && !isRoot(n)) block[i] = blockOfVar[static_cast<std::size_t>(n->variable)];
+    if (QbfTreeNode *n = t->nodeAt[i]; n && !QbfTreeNode_isRoot(n))
+      block[i] = blockOfVar[static_cast<std::size_t>(n->variable)];
   return blocks;
 }
 
@@ -225,16 +175,128 @@ private:
   CheckedArray<long long> current_; // by variable code: the copy on the path
 };
 
-// A node that does not continue its father's chain: its father is the root,
-// has another quantifier, or has more children.
-bool startsChain(const QbfTreeNode *n) {
-  const QbfTreeNode *f = n->father;
-  return isRoot(f) || f->quantifier != n->quantifier || f->firstChild != n || n->nextBrother;
+// The nodes of the tree by block, each block in node-code order (a counting
+// sort): block b holds byBlock[start[b]] to byBlock[start[b + 1] - 1].
+void sortByBlock(const QbfTreeFormula *t, const CheckedArray<int> &block, int blocks, CheckedArray<std::size_t> &start,
+                 CheckedArray<std::size_t> &byBlock) {
+  start.growTo(static_cast<std::size_t>(blocks) + 1, 0);
+  for (std::size_t i = 0; i < t->nodeAt.size(); i++)
+    if (t->nodeAt[i] && !QbfTreeNode_isRoot(t->nodeAt[i])) start[static_cast<std::size_t>(block[i]) + 1]++;
+  for (std::size_t b = 1; b < start.size(); b++) start[b] += start[b - 1];
+  byBlock.growUninitialized(start[start.size() - 1]);
+  CheckedArray<std::size_t> next(SITE_BLOCKS, MODULE);
+  next.growTo(start.size(), 0);
+  for (std::size_t b = 0; b < start.size(); b++) next[b] = start[b];
+  for (std::size_t i = 0; i < t->nodeAt.size(); i++)
+    if (t->nodeAt[i] && !QbfTreeNode_isRoot(t->nodeAt[i])) byBlock[next[static_cast<std::size_t>(block[i])]++] = i;
 }
-const QbfTreeNode *nextInChain(const QbfTreeNode *n) {
+
+// The clauses of the QDIMACS file, in the order of the walk.
+void writeClauses(QbfTreeFormula *t, Output &out) {
+  ClauseNumbers numbers(t);
+  walk(QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) {
+    numbers.enter(n);
+    for (QbfClause *c = n->clauses; c; c = QbfClause_getNextAtQuantifier(c)) {
+      for (int k = 0; k < c->size; k++) {
+        out.number(numbers.literal(QbfClause_getLiteral(c, k)));
+        out.text(" ");
+      }
+      out.text("0\n");
+    }
+  });
+}
+
+// The nodes one QCIR quantifier gate binds, its gate chain: nodes of one
+// quantifier, each the only child of the one before. Clauses do not end it:
+// the gate's "and" takes the clauses of every node of the chain, as a clause
+// mentions no variable below its node, so that binding those over it changes
+// nothing and a chain's gates are as few as can be. The DOT writer's
+// octagons (QbfTreeViz.cpp) follow another rule, as their files must stay as
+// they are: an octagon ends at a node with clauses.
+//
+// A node that does not continue its father's gate chain: its father is the
+// root, has another quantifier, or has more children.
+bool startsGateChain(const QbfTreeNode *n) {
+  const QbfTreeNode *f = n->father;
+  return QbfTreeNode_isRoot(f) || f->quantifier != n->quantifier || f->firstChild != n || n->nextBrother;
+}
+const QbfTreeNode *nextInGateChain(const QbfTreeNode *n) {
   const QbfTreeNode *c = n->firstChild;
   return c && !c->nextBrother && c->quantifier == n->quantifier ? c : nullptr;
 }
+
+// The gates of the QCIR file, written as the walk leaves the nodes: the
+// gates of a gate chain once its children's are written, the root's (g0)
+// last.
+class QcirGates {
+public:
+  QcirGates(QbfTreeFormula *t, Output &out) : t_(t), out_(out), numbers_(t), gateOf_(SITE_WRITER, MODULE) {
+    gateOf_.growTo(t->nodeAt.size(), 0);
+  }
+  void enter(const QbfTreeNode *n) { numbers_.enter(n); }
+  void leave(const QbfTreeNode *n) {
+    if (QbfTreeNode_isRoot(n)) {
+      out_.text("g0 = and(");
+      inputsFromChildren(n, true);
+      out_.text(")\n");
+    } else if (startsGateChain(n)) {
+      writeChain(n);
+    }
+  }
+
+private:
+  // An "or" per clause of the chain, their "and" with the children's gates,
+  // and the quantifier gate over it, which stands for the chain.
+  void writeChain(const QbfTreeNode *n) {
+    const QbfTreeNode *last = n;
+    long long firstClause = next_;
+    for (const QbfTreeNode *m = n; m; m = nextInGateChain(m)) {
+      last = m;
+      for (QbfClause *c = m->clauses; c; c = QbfClause_getNextAtQuantifier(c)) writeClause(c);
+    }
+    long long body = next_++;
+    out_.gate(body);
+    out_.text(" = and(");
+    for (long long g = firstClause; g < body; g++) {
+      if (g > firstClause) out_.text(", ");
+      out_.gate(g);
+    }
+    inputsFromChildren(last, body == firstClause);
+    out_.text(")\n");
+    long long scope = next_++;
+    out_.gate(scope);
+    out_.text(n->quantifier == 'e' ? " = exists(" : " = forall(");
+    for (const QbfTreeNode *m = n; m; m = nextInGateChain(m)) {
+      if (m != n) out_.text(", ");
+      out_.number(t_->number[t_->at(m)]);
+    }
+    out_.text("; ");
+    out_.gate(body);
+    out_.text(")\n");
+    gateOf_[t_->at(n)] = scope;
+  }
+  void writeClause(const QbfClause *c) {
+    out_.gate(next_++);
+    out_.text(" = or(");
+    for (int k = 0; k < c->size; k++) {
+      if (k) out_.text(", ");
+      out_.number(numbers_.literal(QbfClause_getLiteral(c, k)));
+    }
+    out_.text(")\n");
+  }
+  void inputsFromChildren(const QbfTreeNode *n, bool first) {
+    for (const QbfTreeNode *c = n->firstChild; c; c = c->nextBrother, first = false) {
+      out_.text(first ? "" : ", ");
+      out_.gate(gateOf_[t_->at(c)]);
+    }
+  }
+
+  QbfTreeFormula *t_;
+  Output &out_;
+  ClauseNumbers numbers_;
+  CheckedArray<long long> gateOf_; // a gate chain's gate, by its first node
+  long long next_ = 1;             // the next gate's number
+};
 } // namespace
 
 QbfTreeFormula *QbfTreeFormula_new(QbfTree *tree) {
@@ -244,17 +306,13 @@ QbfTreeFormula *QbfTreeFormula_new(QbfTree *tree) {
   t->formula = QbfTree_getQbFormula(tree);
   QbfTreeNode *root = QbfTree_getRoot(tree);
   int first = root->code, last = root->code;
-  walk(
-      root,
-      [&](QbfTreeNode *n) {
-        first = std::min(first, n->code);
-        last = std::max(last, n->code);
-      },
-      [](QbfTreeNode *) {});
+  walk(root, [&](QbfTreeNode *n) {
+    first = std::min(first, n->code);
+    last = std::max(last, n->code);
+  });
   t->firstCode = first;
   t->nodeAt.growTo(static_cast<std::size_t>(last - first) + 1, nullptr);
-  walk(
-      root, [&](QbfTreeNode *n) { t->nodeAt[t->at(n)] = n; }, [](QbfTreeNode *) {});
+  walk(root, [&](QbfTreeNode *n) { t->nodeAt[t->at(n)] = n; });
 
   // Numbers in node-code order: a universal's first copy keeps its number.
   const std::size_t V = static_cast<std::size_t>(QbFormula_getVarNumber(t->formula));
@@ -264,7 +322,7 @@ QbfTreeFormula *QbfTreeFormula_new(QbfTree *tree) {
   t->number.growTo(t->nodeAt.size(), 0);
   for (std::size_t i = 0; i < t->nodeAt.size(); i++) {
     QbfTreeNode *n = t->nodeAt[i];
-    if (!n || isRoot(n)) continue;
+    if (!n || QbfTreeNode_isRoot(n)) continue;
     t->clauses += n->clauseListSize;
     std::size_t v = static_cast<std::size_t>(n->variable);
     if (n->quantifier == 'a' && numbered[v])
@@ -298,21 +356,9 @@ void QbfTreeFormula_writeQdimacs(QbfTreeFormula *t, FILE *file, Prenexing strate
     blocks = computeKeepBlocks(t, ownBlocks, keepQuantifiers);
     block = &ownBlocks;
   }
-  // The nodes by block, each block in node-code order (a counting sort).
   CheckedArray<std::size_t> start(SITE_BLOCKS, MODULE);
-  start.growTo(static_cast<std::size_t>(blocks) + 1, 0);
-  for (std::size_t i = 0; i < t->nodeAt.size(); i++)
-    if (t->nodeAt[i] && !isRoot(t->nodeAt[i])) start[static_cast<std::size_t>((*block)[i]) + 1]++;
-  for (std::size_t b = 1; b < start.size(); b++) start[b] += start[b - 1];
   CheckedArray<std::size_t> byBlock(SITE_BLOCKS, MODULE);
-  byBlock.growUninitialized(start[start.size() - 1]);
-  {
-    CheckedArray<std::size_t> next(SITE_BLOCKS, MODULE);
-    next.growTo(start.size(), 0);
-    for (std::size_t b = 0; b < start.size(); b++) next[b] = start[b];
-    for (std::size_t i = 0; i < t->nodeAt.size(); i++)
-      if (t->nodeAt[i] && !isRoot(t->nodeAt[i])) byBlock[next[static_cast<std::size_t>((*block)[i])]++] = i;
-  }
+  sortByBlock(t, *block, blocks, start, byBlock);
 
   Output out(file);
   writeCopyComments(t, out, "c copy ");
@@ -332,20 +378,7 @@ void QbfTreeFormula_writeQdimacs(QbfTreeFormula *t, FILE *file, Prenexing strate
     }
     out.text(" 0\n");
   }
-  ClauseNumbers numbers(t);
-  walk(
-      QbfTree_getRoot(t->tree),
-      [&](QbfTreeNode *n) {
-        numbers.enter(n);
-        for (QbfClause *c = n->clauses; c; c = QbfClause_getNextAtQuantifier(c)) {
-          for (int k = 0; k < c->size; k++) {
-            out.number(numbers.literal(QbfClause_getLiteral(c, k)));
-            out.text(" ");
-          }
-          out.text("0\n");
-        }
-      },
-      [](QbfTreeNode *) {});
+  writeClauses(t, out);
 }
 
 void QbfTreeFormula_writeQcir(QbfTreeFormula *t, FILE *file) {
@@ -353,62 +386,9 @@ void QbfTreeFormula_writeQcir(QbfTreeFormula *t, FILE *file) {
   out.text("#QCIR-G14\n");
   writeCopyComments(t, out, "# copy ");
   out.text("output(g0)\n");
-  // A chain's gate, once its children's gates are written; the root's is g0.
-  CheckedArray<long long> gateOf(SITE_WRITER, MODULE);
-  gateOf.growTo(t->nodeAt.size(), 0);
-  long long next = 1;
-  ClauseNumbers numbers(t);
-  auto inputsFromChildren = [&](const QbfTreeNode *n, bool first) {
-    for (const QbfTreeNode *c = n->firstChild; c; c = c->nextBrother, first = false) {
-      out.text(first ? "" : ", ");
-      out.gate(gateOf[t->at(c)]);
-    }
-  };
+  QcirGates gates(t, out);
   walk(
-      QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) { numbers.enter(n); },
-      [&](QbfTreeNode *n) {
-        if (isRoot(n)) {
-          out.text("g0 = and(");
-          inputsFromChildren(n, true);
-          out.text(")\n");
-          return;
-        }
-        if (!startsChain(n)) return;
-        const QbfTreeNode *last = n;
-        long long firstClause = next;
-        for (const QbfTreeNode *m = n; m; m = nextInChain(m)) {
-          last = m;
-          for (QbfClause *c = m->clauses; c; c = QbfClause_getNextAtQuantifier(c)) {
-            out.gate(next++);
-            out.text(" = or(");
-            for (int k = 0; k < c->size; k++) {
-              if (k) out.text(", ");
-              out.number(numbers.literal(QbfClause_getLiteral(c, k)));
-            }
-            out.text(")\n");
-          }
-        }
-        long long body = next++;
-        out.gate(body);
-        out.text(" = and(");
-        for (long long g = firstClause; g < body; g++) {
-          if (g > firstClause) out.text(", ");
-          out.gate(g);
-        }
-        inputsFromChildren(last, body == firstClause);
-        out.text(")\n");
-        long long scope = next++;
-        out.gate(scope);
-        out.text(n->quantifier == 'e' ? " = exists(" : " = forall(");
-        for (const QbfTreeNode *m = n; m; m = nextInChain(m)) {
-          if (m != n) out.text(", ");
-          out.number(t->number[t->at(m)]);
-        }
-        out.text("; ");
-        out.gate(body);
-        out.text(")\n");
-        gateOf[t->at(n)] = scope;
-      });
+      QbfTree_getRoot(t->tree), [&](QbfTreeNode *n) { gates.enter(n); }, [&](QbfTreeNode *n) { gates.leave(n); });
 }
 
 void QbfTreeFormula_writeConstantQdimacs(FILE *file, bool value) {

@@ -22,7 +22,8 @@
 //   before its children's blocks.
 //
 // The writers take an open file and report nothing: the caller checks the
-// stream. Every walk keeps its path on an explicit stack.
+// stream. Every walk is the tree's QbfTreeNode_walk, its path on an explicit
+// stack.
 
 #include <cstdio>
 
@@ -47,7 +48,8 @@ long long QbfTreeFormula_getLargestNumber(const QbfTreeFormula *layout);
 void QbfTreeFormula_writeQdimacs(QbfTreeFormula *layout, FILE *file, Prenexing strategy);
 // Writes the tree as one QCIR-G14 circuit: an "or" gate per clause, an "and"
 // gate over a chain's clauses and its children, and a quantifier gate per
-// chain of same-quantifier nodes (each the only child of the one before).
+// chain of same-quantifier nodes (each the only child of the one before,
+// whatever their clauses).
 void QbfTreeFormula_writeQcir(QbfTreeFormula *layout, FILE *file);
 
 // The constants, for an instance decided before its tree: "p cnf 0 0" (true)

@@ -15,7 +15,7 @@ void QbfTreeNode_init(QbfTreeNode *node, QbfTree *tree, char quantifier, int var
   node->father = node->firstChild = node->nextBrother = nullptr;
   node->clauseListSize = 0;
   node->clauses = nullptr;
-  if (variable < 1) return;
+  if (QbfTreeNode_isRoot(node)) return; // no variable, no clauses
   node->clauses = QbFormula_getListOfClausesAtQuantifier(QbfTree_getQbFormula(tree), variable);
   for (QbfClause *c = node->clauses; c; c = QbfClause_getNextAtQuantifier(c)) node->clauseListSize++;
 }

@@ -3,17 +3,16 @@
 // more node: a house with their count, or with -clauses a record listing
 // them. By default a chain of same-quantifier nodes (each the only child of
 // the one before, none but the last with clauses) is drawn as one octagon
-// whose labels fill rows shaped like a disc. Both writers walk with an
-// explicit stack and write every statement in the order of the recursive
+// whose labels fill rows shaped like a disc. The writer walks the tree with
+// QbfTreeNode_walk and writes every statement in the order of the recursive
 // definition: a node's statement, its children's subtrees, its clause node,
 // its edges.
 
-#include <algorithm>
-#include <charconv>
+#include <cassert>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
+#include "base/BufferedOutput.h"
 #include "formula/QbFormula.h"
 #include "storage/CheckedArray.h"
 #include "tree/QbfTree.h"
@@ -21,45 +20,14 @@
 namespace {
 constexpr const char *MODULE = "QbfTree";
 constexpr int SITE_WRITER = 401;
-constexpr std::size_t BUFFER_BYTES = std::size_t{64} << 10;
 constexpr std::size_t LABEL_PIECE = 16000;
 constexpr const char *UNIVERSAL_COLOUR = "#FF8877";
 constexpr const char *EXISTENTIAL_COLOUR = "#DDFFBB";
 
-// Text being composed: the statements on their way to the file, or a label.
-class TextBuffer {
-public:
-  TextBuffer() : bytes_(SITE_WRITER, MODULE) {}
-  const char *data() const { return bytes_.data(); }
-  std::size_t size() const { return used_; }
-  void clear() { used_ = 0; }
-  // Room for n more bytes; returns where they go (commit with advance).
-  char *room(std::size_t n) {
-    if (bytes_.size() - used_ < n) bytes_.growUninitialized(std::max(2 * bytes_.size(), used_ + n));
-    return bytes_.data() + used_;
-  }
-  void advance(std::size_t n) { used_ += n; }
-  void text(const char *s, std::size_t n) {
-    if (n == 0) return;
-    std::memcpy(room(n), s, n);
-    used_ += n;
-  }
-  void text(const char *s) { text(s, std::strlen(s)); }
-  void character(char ch) { *room(1) = ch, used_++; }
-  void number(int value) {
-    char *out = room(12);
-    used_ += static_cast<std::size_t>(std::to_chars(out, out + 12, value).ptr - out);
-  }
-
-private:
-  CheckedArray<char> bytes_;
-  std::size_t used_ = 0;
-};
-
 class DotWriter {
 public:
-  DotWriter(FILE *file, QbFormula *formula, bool detailed) : file_(file), formula_(formula), detailed_(detailed) {}
-  ~DotWriter() { flush(); }
+  DotWriter(FILE *file, QbFormula *formula, bool detailed)
+      : formula_(formula), detailed_(detailed), out_(file, SITE_WRITER, MODULE), label_(SITE_WRITER, MODULE) {}
 
   void text(const char *s) { out_.text(s); }
 
@@ -67,10 +35,9 @@ public:
   static const char *colour(const QbfTreeNode *n) {
     return n->quantifier == 'a' ? UNIVERSAL_COLOUR : EXISTENTIAL_COLOUR;
   }
-  static bool isRoot(const QbfTreeNode *n) { return n->variable <= 0; }
 
   void circle(const QbfTreeNode *n) {
-    if (isRoot(n)) {
+    if (QbfTreeNode_isRoot(n)) {
       out_.text("root [label = \"and\"];\n");
       return statementDone();
     }
@@ -85,7 +52,7 @@ public:
     statementDone();
   }
 
-  // One statement for the chain of length L starting at n.
+  // One statement for the octagon chain of length L starting at n.
   void octagon(const QbfTreeNode *n, int length) {
     out_.character('n');
     out_.number(n->code);
@@ -117,7 +84,7 @@ public:
 
   // The clause node of `owner` (the chain's last node), named after `name`.
   void clauses(const QbfTreeNode *name, const QbfTreeNode *owner) {
-    if (isRoot(owner) || owner->clauseListSize <= 0) return;
+    if (QbfTreeNode_isRoot(owner) || owner->clauseListSize <= 0) return;
     out_.character('c');
     out_.number(name->code);
     if (!detailed_) {
@@ -143,9 +110,9 @@ public:
   }
 
   void edges(const QbfTreeNode *name, const QbfTreeNode *owner) {
-    bool hasClauses = !isRoot(owner) && owner->clauseListSize > 0;
+    bool hasClauses = !QbfTreeNode_isRoot(owner) && owner->clauseListSize > 0;
     if (!owner->firstChild && !hasClauses) return;
-    if (isRoot(name)) {
+    if (QbfTreeNode_isRoot(name)) {
       out_.text("root -> { ");
     } else {
       out_.character('n');
@@ -164,11 +131,6 @@ public:
     }
     out_.text("}\n");
     statementDone();
-  }
-
-  void flush() {
-    if (out_.size()) std::fwrite(out_.data(), 1, out_.size(), file_);
-    out_.clear();
   }
 
 private:
@@ -190,61 +152,64 @@ private:
     out_.text(p, left);
   }
 
-  void statementDone() {
-    if (out_.size() >= BUFFER_BYTES) flush();
-  }
+  // The statements go out whole, in writes of at least FULL bytes but for
+  // the last.
+  void statementDone() { out_.statementDone(); }
 
-  FILE *file_;
   QbFormula *formula_;
   bool detailed_;
-  TextBuffer out_;
-  TextBuffer label_;
+  BufferedOutput<Pieces::WholeStatements> out_;
+  TextBuffer label_; // a label being composed
 };
 
-// Length of the chain of same-quantifier nodes that starts at n, and its
-// last node.
-int chainFrom(const QbfTreeNode *n, const QbfTreeNode *&last) {
+// The nodes one octagon stands for, its octagon chain: nodes of one
+// quantifier, each the only child of the one before, none but the last with
+// clauses, as an octagon has one clause node (named after the first node,
+// holding the last one's clauses). The QCIR writer's chains
+// (QbfTreeFormula.cpp) go on past clauses, which one gate can hold wherever
+// they sit; both files must stay as they are, so the two rules stay apart.
+bool continuesOctagonChain(const QbfTreeNode *last, const QbfTreeNode *k) {
+  return k && !k->nextBrother && last->clauseListSize <= 0 && k->quantifier == last->quantifier;
+}
+
+// Length of the octagon chain that starts at n, and its last node.
+int octagonChainFrom(const QbfTreeNode *n, const QbfTreeNode *&last) {
   int length = 1;
-  last = n;
-  for (;;) {
-    const QbfTreeNode *k = last->firstChild;
-    if (!k || k->nextBrother || last->clauseListSize > 0 || k->quantifier != n->quantifier) break;
-    last = k;
-    length++;
-  }
+  for (last = n; continuesOctagonChain(last, last->firstChild); last = last->firstChild) length++;
   return length;
 }
 
+// Every node's statements; with compressed, an octagon chain's statements
+// are named after its first node and the nodes after it are skipped.
 void writeTree(DotWriter &w, QbfTreeNode *root, bool compressed) {
-  struct Frame {
-    const QbfTreeNode *name; // the node (or first node of a chain) naming the statements
-    const QbfTreeNode *last; // whose children and clauses follow
-    const QbfTreeNode *nextChild;
+  CheckedArray<QbfTreeNode *> path(SITE_WRITER, MODULE);
+  // The node whose children were walked last, and so whose clauses and edges
+  // follow when a node is left: the last node of the octagon chain entered
+  // if it has no child, else the father of the child left just before.
+  const QbfTreeNode *childrenOf = nullptr;
+  // The length of the octagon chain n stands for, and its last node.
+  auto chainOf = [compressed](const QbfTreeNode *n, const QbfTreeNode *&last) {
+    last = n;
+    return compressed && !QbfTreeNode_isRoot(n) ? octagonChainFrom(n, last) : 1;
   };
-  CheckedArray<Frame> stack(SITE_WRITER, MODULE);
-  auto open = [&](const QbfTreeNode *n) {
-    const QbfTreeNode *last = n;
-    int length = 1;
-    if (compressed && !DotWriter::isRoot(n)) length = chainFrom(n, last);
-    if (length == 1)
-      w.circle(n);
-    else
-      w.octagon(n, length);
-    stack.push(Frame{n, last, last->firstChild});
-  };
-  open(root);
-  while (!stack.empty()) {
-    Frame &top = stack.back();
-    if (const QbfTreeNode *child = top.nextChild) {
-      top.nextChild = child->nextBrother;
-      open(child);
-      continue;
-    }
-    Frame done = top;
-    stack.pop();
-    w.clauses(done.name, done.last);
-    w.edges(done.name, done.last);
-  }
+  QbfTreeNode_walk(
+      root, path,
+      [&](const QbfTreeNode *n) {
+        const QbfTreeNode *last;
+        int length = chainOf(n, last);
+        if (length == 1)
+          w.circle(n);
+        else
+          w.octagon(n, length);
+        return childrenOf = last;
+      },
+      [&](const QbfTreeNode *n) {
+        [[maybe_unused]] const QbfTreeNode *last;
+        assert((chainOf(n, last), last == childrenOf) && "the chain's last node was found again");
+        w.clauses(n, childrenOf);
+        w.edges(n, childrenOf);
+        childrenOf = n->father;
+      });
 }
 } // namespace
 
