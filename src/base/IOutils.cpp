@@ -164,9 +164,7 @@ int IOutils_openRegularFile(const char *path, int flags, const char **reason) {
 
 int IOutils_openInputFile(const char *path) { return IOutils_openRegularFile(path, O_RDONLY); }
 
-int IOutils_openInputFileAt(int folder, const char *name) {
-  return openRegularFileAt(folder, name, O_RDONLY, nullptr);
-}
+int IOutils_openInputFileAt(int folder, const char *name) { return openRegularFileAt(folder, name, O_RDONLY, nullptr); }
 
 int IOutils_flushStream(FILE *stream) {
   errno = 0;

@@ -43,8 +43,7 @@ struct QdimacsReading {
 // name in the folder of the descriptor folder when a name is given, else as
 // path; path names the formula either way. Resets the step statistics, sets
 // the run status, and may grow LINE_BUFSIZE.
-QdimacsReading Qdimacs_parseFile(const char *path, bool features = false, int folder = -1,
-                                 const char *name = nullptr);
+QdimacsReading Qdimacs_parseFile(const char *path, bool features = false, int folder = -1, const char *name = nullptr);
 
 // The variable count declared in the file's problem line, as the directory
 // walk sorts by it: comment lines are skipped; 0 without a problem line that

@@ -242,8 +242,7 @@ enum class Attempt { Done, NoHeader, Error, Restart };
 class Parser {
 public:
   // With features set, the attempt also counts the instance's features.
-  Parser(const char *path, int folder, const char *name, std::string &error,
-         std::optional<InstanceFeatures> *features)
+  Parser(const char *path, int folder, const char *name, std::string &error, std::optional<InstanceFeatures> *features)
       : path_(path), folder_(folder), name_(name), error_(error), features_(features), lits_(SITE_LITERALS, MODULE),
         seen_(SITE_SEEN, MODULE) {}
   ~Parser() { QbFormula_delete(formula_); }

@@ -30,8 +30,6 @@ constexpr std::size_t CHUNK_NODES = 4096;
 constexpr std::size_t MAX_CHUNK_BYTES = std::size_t{64} << 20;
 constexpr std::size_t MAX_CHUNK_NODES = MAX_CHUNK_BYTES / sizeof(QbfTreeNode);
 
-CheckedArray<char> decimalText(SITE_COUNT, MODULE);
-
 unsigned long processorClock() { return static_cast<unsigned long>(std::clock()); }
 
 // The construction in two passes.
@@ -347,7 +345,7 @@ void QbfTree_delete(QbfTree *t) {
   std::free(t);
 }
 
-const char *QbfTree_getNumberOfDisjointSubformulas(QbfTree *t) {
+std::string QbfTree_getNumberOfDisjointSubformulas(QbfTree *t) {
   // Repeated division by 10^9 of a copy of the words, least significant
   // group of nine digits first.
   CheckedArray<std::uint32_t> words(SITE_COUNT, MODULE);
@@ -366,15 +364,12 @@ const char *QbfTree_getNumberOfDisjointSubformulas(QbfTree *t) {
     groups.push(static_cast<std::uint32_t>(remainder));
     while (n > 0 && words[n - 1] == 0) n--;
   }
-  decimalText.growTo(groups.size() * 9 + 2, '\0');
-  char *out = decimalText.data();
-  if (groups.empty()) {
-    out += std::sprintf(out, "0");
-  } else {
-    out += std::sprintf(out, "%u", groups[groups.size() - 1]);
-    for (std::size_t i = groups.size() - 1; i-- > 0;) out += std::sprintf(out, "%09u", groups[i]);
-  }
-  return decimalText.data();
+  if (groups.empty()) return "0";
+  std::string text = std::to_string(groups[groups.size() - 1]);
+  char group[16];
+  for (std::size_t i = groups.size() - 1; i-- > 0;)
+    text.append(group, std::snprintf(group, sizeof group, "%09u", groups[i]));
+  return text;
 }
 
 void QbfTree_printTarnuData(QbfTree *t, const int *alternations) {

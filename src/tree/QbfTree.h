@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "storage/CheckedArray.h"
 #include "storage/List.h"
@@ -61,8 +62,8 @@ inline double QbfTree_getAverageUniversalDepth(const QbfTree *t) { return t->ave
 inline int QbfTree_getExistentialNodes(const QbfTree *t) { return t->existentialNodes; }
 inline int QbfTree_getUniversalNodes(const QbfTree *t) { return t->universalNodes; }
 inline int QbfTree_getNumberOfDisconnectableComponents(const QbfTree *t) { return t->numberOfDisconnectableComponents; }
-// The D-Components count in decimal (a buffer shared by all calls).
-const char *QbfTree_getNumberOfDisjointSubformulas(QbfTree *tree);
+// The D-Components count in decimal.
+std::string QbfTree_getNumberOfDisjointSubformulas(QbfTree *tree);
 
 // A node record from the tree's node store (used by QbfTreeNode_new).
 QbfTreeNode *QbfTree_allocNode(QbfTree *tree);

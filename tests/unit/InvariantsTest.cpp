@@ -126,7 +126,7 @@ void checkTree(QbfTree *t, QbFormula *f, const std::string &text) {
   EXPECT_EQ(QbfTree_getNumberOfDisconnectableComponents(t), r.components) << text;
   char disjoint[64];
   std::snprintf(disjoint, sizeof disjoint, "%.0Lf", r.disjoint);
-  EXPECT_EQ(std::string(QbfTree_getNumberOfDisjointSubformulas(t)), disjoint) << text;
+  EXPECT_EQ(QbfTree_getNumberOfDisjointSubformulas(t), disjoint) << text;
   if (r.existential)
     EXPECT_DOUBLE_EQ(QbfTree_getAverageUniversalDepth(t), r.deltaSum / r.existential) << text;
   else
