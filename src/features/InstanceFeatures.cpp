@@ -20,7 +20,6 @@
 #include <cmath>
 
 #include "base/OutputTexts.h"
-#include "storage/Prefetch.h"
 
 namespace {
 constexpr const char *MODULE = "InstanceFeatures";
@@ -105,24 +104,24 @@ void FeatureCounter::addBlock(char letter, const int *vars, std::size_t n) {
 void FeatureCounter::addClause(const int *lits, std::size_t n) {
   clauses_++;
   literals_ += n;
-  // The variables of a clause lie anywhere in the table: all are asked for
-  // before the first is needed.
-  int largest = 0;
-  for (std::size_t i = 0; i < n; i++) {
-    const int var = lits[i] < 0 ? -lits[i] : lits[i];
-    if (var > largest) largest = var;
-    if (static_cast<std::size_t>(var) < vars_.size()) prefetch(vars_.data() + var);
-  }
-  if (n > 0) variable(largest);
+  // One pass, without a branch on the sign, which no predictor guesses. No
+  // count can reach its field's end before the file has had that many
+  // literals: until then nothing is checked.
+  const bool mayCarry = literals_ >= NEG_MASK;
   Variable *table = vars_.data();
-  // Counted without a branch on the sign, which no predictor guesses.
+  std::size_t size = vars_.size();
   std::uint64_t pos = 0, forallPos = 0, forall = 0;
   for (std::size_t i = 0; i < n; i++) {
     const int lit = lits[i];
     const int var = lit < 0 ? -lit : lit;
+    if (static_cast<std::size_t>(var) >= size) {
+      variable(var);
+      table = vars_.data();
+      size = vars_.size();
+    }
     Variable &v = table[var];
+    if (mayCarry && (v.pos == UINT32_MAX || (v.negAndKind & NEG_MASK) == NEG_MASK)) spill(var);
     const std::uint32_t positive = lit > 0, universal = v.negAndKind >> NEG_BITS == UNIVERSAL;
-    if (v.pos == UINT32_MAX || (v.negAndKind & NEG_MASK) == NEG_MASK) spill(var);
     v.pos += positive;
     v.negAndKind += 1 - positive;
     pos += positive;
