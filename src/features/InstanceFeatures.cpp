@@ -68,10 +68,10 @@ FeatureCounter::Variable &FeatureCounter::variable(int var) {
 }
 
 std::uint64_t FeatureCounter::pos(std::size_t var) const {
-  return vars_[var].pos + (2 * var < spill_.size() ? spill_[2 * var] : 0);
+  return vars_[var].pos() + (2 * var < spill_.size() ? spill_[2 * var] : 0);
 }
 std::uint64_t FeatureCounter::neg(std::size_t var) const {
-  return (vars_[var].negAndKind & NEG_MASK) + (2 * var + 1 < spill_.size() ? spill_[2 * var + 1] : 0);
+  return vars_[var].neg() + (2 * var + 1 < spill_.size() ? spill_[2 * var + 1] : 0);
 }
 
 // A count about to pass its field: the field's worth moves to spill_.
@@ -79,10 +79,9 @@ void FeatureCounter::spill(int var) {
   auto index = static_cast<std::size_t>(var);
   spill_.growZeroed(2 * index + 2);
   Variable &v = vars_[index];
-  spill_[2 * index] += v.pos;
-  v.pos = 0;
-  spill_[2 * index + 1] += v.negAndKind & NEG_MASK;
-  v.negAndKind &= ~NEG_MASK;
+  spill_[2 * index] += v.pos();
+  spill_[2 * index + 1] += v.neg();
+  v.bits = std::uint64_t{v.kind()} << (32 + NEG_BITS);
 }
 
 void FeatureCounter::addBlock(char letter, const int *vars, std::size_t n) {
@@ -94,57 +93,18 @@ void FeatureCounter::addBlock(char letter, const int *vars, std::size_t n) {
   for (std::size_t i = 0; i < n; i++) {
     assert(vars[i] > 0);
     Variable &v = variable(vars[i]);
-    v.negAndKind = (v.negAndKind & NEG_MASK) | ((universal ? UNIVERSAL : EXISTENTIAL) << NEG_BITS);
+    v.bits = (v.bits & ~(std::uint64_t{3} << (32 + NEG_BITS))) |
+             (std::uint64_t{universal ? UNIVERSAL : EXISTENTIAL} << (32 + NEG_BITS));
     auto index = static_cast<std::size_t>(vars[i]);
     if (index >= blockOf_.size()) blockOf_.growZeroed(index + 1);
     blockOf_[index] = blocks_;
   }
 }
 
-void FeatureCounter::addClause(const int *lits, std::size_t n) {
-  clauses_++;
-  literals_ += n;
-  // One pass, without a branch on the sign, which no predictor guesses. No
-  // count can reach its field's end before the file has had that many
-  // literals: until then nothing is checked.
-  const bool mayCarry = literals_ >= NEG_MASK;
-  Variable *table = vars_.data();
-  std::size_t size = vars_.size();
-  std::uint64_t pos = 0, forallPos = 0, forall = 0;
-  for (std::size_t i = 0; i < n; i++) {
-    const int lit = lits[i];
-    const int var = lit < 0 ? -lit : lit;
-    if (static_cast<std::size_t>(var) >= size) {
-      variable(var);
-      table = vars_.data();
-      size = vars_.size();
-    }
-    Variable &v = table[var];
-    if (mayCarry && (v.pos == UINT32_MAX || (v.negAndKind & NEG_MASK) == NEG_MASK)) spill(var);
-    const std::uint32_t positive = lit > 0, universal = v.negAndKind >> NEG_BITS == UNIVERSAL;
-    v.pos += positive;
-    v.negAndKind += 1 - positive;
-    pos += positive;
-    forall += universal;
-    forallPos += universal & positive;
-  }
-  if (n == 1)
-    unary_++;
-  else if (n == 2)
-    binary_++;
-  else
-    ternaryMore_++;
-  posHorn_ += pos <= 1;
-  negHorn_ += n - pos <= 1;
-  posLits_ += pos;
-  forallLits_ += forall;
-  forallPos_ += forallPos;
-}
-
 InstanceFeatures FeatureCounter::finish() const {
   std::uint64_t free = 0;
   for (std::size_t i = 1; i < vars_.size(); i++)
-    if (vars_[i].negAndKind >> NEG_BITS == 0 && pos(i) + neg(i) > 0) free++;
+    if (vars_[i].kind() == 0 && pos(i) + neg(i) > 0) free++;
   // Free variables are outermost and existential: they join an existential
   // first block, or else form a new block 1 below which every level is one
   // deeper.
@@ -152,7 +112,7 @@ InstanceFeatures FeatureCounter::finish() const {
   const std::uint64_t shift = newBlock ? 1 : 0;
   VariableSums all, exist, forall;
   for (std::size_t i = 1; i < vars_.size(); i++) {
-    const std::uint32_t kind = vars_[i].negAndKind >> NEG_BITS;
+    const std::uint32_t kind = vars_[i].kind();
     const std::uint64_t p = pos(i), n = neg(i);
     if (kind == 0 && p + n == 0) continue; // declared, neither quantified nor used
     const std::uint64_t level = kind == 0 ? 1 : static_cast<std::uint64_t>(blockOf_[i]) + shift;
@@ -163,20 +123,18 @@ InstanceFeatures FeatureCounter::finish() const {
   const std::uint64_t existVars = existEntries_ + free, forallVars = forallEntries_;
   const std::uint64_t existSets = static_cast<std::uint64_t>(existBlocks_) + shift;
   const std::uint64_t forallSets = static_cast<std::uint64_t>(blocks_ - existBlocks_);
-  const std::uint64_t c = clauses_;
+  const std::uint64_t c = unary_ + binary_ + ternaryMore_;
   InstanceFeatures f;
   f.counts = {
       existVars, forallVars, existVars + forallVars, c,        literals_, existSets, forallSets, existSets + forallSets,
       unary_,    binary_,    ternaryMore_,           posHorn_, negHorn_};
-  // The sums by sign and quantifier, from the three that the clauses keep.
-  const std::uint64_t negLits = literals_ - posLits_, existLits = literals_ - forallLits_;
-  const std::uint64_t forallNeg = forallLits_ - forallPos_, existNeg = negLits - forallNeg;
-  const double lits = mean(literals_, c), meanNeg = mean(negLits, c), meanExist = mean(existLits, c);
-  const double meanExistPos = mean(posLits_ - forallPos_, c), meanExistNeg = mean(existNeg, c);
-  const double meanForallPos = mean(forallPos_, c), meanForallNeg = mean(forallNeg, c);
+  // The literals by sign and quantifier: the occurrences of the variables.
+  const double lits = mean(literals_, c), meanNeg = mean(all.neg, c), meanExist = mean(exist.pos + exist.neg, c);
+  const double meanExistPos = mean(exist.pos, c), meanExistNeg = mean(exist.neg, c);
+  const double meanForallPos = mean(forall.pos, c), meanForallNeg = mean(forall.neg, c);
   f.reals = {
       meanExist,                                                        // EXIST_LIT_PER_CLAUSE
-      mean(forallLits_, c),                                             // FORALL_LIT_PER_CLAUSE
+      mean(forall.pos + forall.neg, c),                                 // FORALL_LIT_PER_CLAUSE
       mean(existVars, existSets),                                       // EXIST_VARS_PER_SET
       meanForallPos,                                                    // FORALL_POS_LITS_PER_CLAUSE
       meanForallNeg,                                                    // FORALL_NEG_LITS_PER_CLAUSE
